@@ -1,0 +1,1 @@
+"""Python companions of zel_core: reusable grammar leaves and decoding loops."""

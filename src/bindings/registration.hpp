@@ -1,0 +1,15 @@
+// Registration of the module's classes, in the order the module body runs.
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+namespace zel::bindings {
+
+void install_reference_hooks();
+void bind_state_machine(nanobind::module_ &module);
+void bind_stepper(nanobind::module_ &module);
+void bind_engine(nanobind::module_ &module);
+void bind_trie_map(nanobind::module_ &module);
+void bind_stepper_delta(nanobind::module_ &module);
+
+} // namespace zel::bindings

@@ -1,0 +1,70 @@
+// What a Stepper reports of the text it matched: the raw text, a typed value
+// parsed from it, the name of the innermost named rule, and the decoded text
+// of the tokens it consumed.
+#include <cerrno>
+#include <cstdlib>
+
+#include "grammar/state_machine.hpp"
+#include "grammar/stepper.hpp"
+
+namespace zel {
+
+std::string Stepper::get_raw_value() {
+    if (std::optional<std::string> own = get_raw_value_field())
+        return *own;
+    std::string raw;
+    for (StepperRef &archived : get_history())
+        raw += archived->get_raw_value();
+    if (StepperRef sub = get_sub_stepper())
+        raw += sub->get_raw_value();
+    return raw;
+}
+
+CurrentValue Stepper::get_current_value() { return parse_current_value(get_raw_value()); }
+
+std::optional<std::string> Stepper::get_identifier() {
+    if (StepperRef sub = get_sub_stepper()) {
+        if (std::optional<std::string> inner = sub->get_identifier())
+            return inner;
+    }
+    return machine().identifier;
+}
+
+std::string Stepper::get_token_safe_output(const DecodeFunction &decode_function) {
+    std::vector<TokenId> ids = get_token_ids_history();
+    if (ids.empty())
+        return get_raw_value();
+    return decode_function(std::move(ids));
+}
+
+namespace {
+
+// A number written with nothing after it, as std::stod reads it: leading
+// white space, decimal or hexadecimal forms, infinities and NaN.
+std::optional<double> parse_whole_number(const std::string &raw) {
+    const char *begin = raw.c_str();
+    char *end = nullptr;
+    errno = 0;
+    double value = std::strtod(begin, &end);
+    if (end == begin || errno == ERANGE)
+        return std::nullopt;
+    if (static_cast<size_t>(end - begin) != raw.size())
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+CurrentValue parse_current_value(const std::string &raw) {
+    if (raw.empty())
+        return std::monostate{};
+    if (std::optional<double> number = parse_whole_number(raw))
+        return *number;
+    try {
+        return JsonValue{nlohmann::json::parse(raw), raw};
+    } catch (const std::exception &) {
+        return raw;
+    }
+}
+
+} // namespace zel

@@ -1,0 +1,34 @@
+// The string-keyed index of the system: token text (UTF-8 bytes) to the ids
+// of the tokens with that text, with longest-prefix and prefix-range search.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <tsl/htrie_map.h>
+
+namespace zel {
+
+using TrieMap = tsl::htrie_map<char, std::vector<unsigned int>, tsl::ah::str_hash<char>,
+                               unsigned short>;
+
+// Burst thresholds outside this range are clamped into it.
+constexpr size_t kMinBurstThreshold = 4;
+constexpr size_t kMaxBurstThreshold = 65535;
+constexpr size_t kDefaultBurstThreshold = 16384;
+
+inline size_t clamp_burst_threshold(size_t threshold) {
+    if (threshold < kMinBurstThreshold)
+        return kMinBurstThreshold;
+    if (threshold > kMaxBurstThreshold)
+        return kMaxBurstThreshold;
+    return threshold;
+}
+
+// Adds `key` with the list [id] when it is absent; changes nothing otherwise.
+inline void trie_insert(TrieMap &map, const std::string &key, unsigned int id) {
+    map.insert(key, std::vector<unsigned int>{id});
+}
+
+} // namespace zel
