@@ -40,4 +40,5 @@ NB_MODULE(zel_core, module) {
     zel::bindings::bind_state_machine(module);
     zel::bindings::bind_stepper(module);
     zel::bindings::bind_trie_map(module);
+    zel::bindings::bind_stepper_delta(module);
 }

@@ -11,6 +11,7 @@
 #include "bindings/gc.hpp"
 #include "bindings/py_state_machine.hpp"
 #include "bindings/registration.hpp"
+#include "paths/batch_advance.hpp"
 
 namespace zel::bindings {
 
@@ -23,6 +24,13 @@ StateGraph checked_graph(StateGraph graph) {
             if (!edge.first)
                 throw nb::type_error("every edge needs a StateMachine, not None");
     return graph;
+}
+
+std::vector<StepperRef> checked_steppers(std::vector<StepperRef> steppers) {
+    for (const StepperRef &stepper : steppers)
+        if (!stepper)
+            throw nb::type_error("expected Stepper objects, not None");
+    return steppers;
 }
 
 int traverse(PyObject *self, visitproc visit, void *arg) {
@@ -78,6 +86,23 @@ void bind_state_machine(nb::module_ &module) {
             nb::arg("end_states") = std::vector<StateId>{std::string("$")},
             nb::arg("is_optional") = false, nb::arg("is_case_sensitive") = true,
             nb::arg("identifier").none() = nb::none(), "Initialize a new state machine.")
+        .def_static(
+            "advance_all",
+            [](std::vector<StepperRef> steppers, const std::string &token, const TrieMap *vocab,
+               bool token_healing) {
+                return advance_all(checked_steppers(std::move(steppers)), token, vocab, token_healing)
+                    .release();
+            },
+            nb::arg("steppers"), nb::arg("token"), nb::arg("vocab").none() = nb::none(),
+            nb::arg("token_healing") = true,
+            "Advance multiple steppers with a token using parallel processing.")
+        .def_static(
+            "advance_all_basic",
+            [](std::vector<StepperRef> steppers, const std::string &token) {
+                return advance_all_basic(checked_steppers(std::move(steppers)), token);
+            },
+            nb::arg("steppers"), nb::arg("token"),
+            "Simplified version of advance_all that returns just the steppers.")
         .def_prop_rw(
             "state_graph", [](StateMachine &self) { return self.state_graph; },
             [](StateMachine &self, StateGraph graph) { self.state_graph = checked_graph(std::move(graph)); },

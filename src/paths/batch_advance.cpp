@@ -1,0 +1,51 @@
+#include "paths/batch_advance.hpp"
+
+namespace zel {
+
+namespace {
+
+// The delta for a Stepper that left part of the token unconsumed, or nothing
+// when it cannot be healed.
+std::optional<StepperDelta> heal(StepperRef advanced, const std::string &token,
+                                 const TrieMap &vocabulary) {
+    std::optional<std::string> rest = advanced->get_remaining_input();
+    size_t rest_size = rest ? rest->size() : 0;
+    // Only Python code can leave more than the token; nothing was matched.
+    if (rest_size > token.size())
+        return std::nullopt;
+    std::string matched = token.substr(0, token.size() - rest_size);
+    auto key = vocabulary.longest_prefix(matched);
+    if (key == vocabulary.cend())
+        return std::nullopt;
+    advanced->set_remaining_input(std::nullopt);
+    return StepperDelta(std::move(advanced), key.key(), true);
+}
+
+} // namespace
+
+DeltaSet advance_all(const std::vector<StepperRef> &steppers, const std::string &token,
+                     const TrieMap *vocabulary, bool token_healing) {
+    bool can_heal = token_healing && vocabulary && !vocabulary->empty();
+    DeltaSet outcomes;
+    for (const StepperRef &stepper : steppers) {
+        for (StepperRef &advanced : const_cast<Stepper &>(*stepper).consume(token)) {
+            if (!advanced->get_remaining_input()) {
+                outcomes.insert(StepperDelta(std::move(advanced), token, false));
+            } else if (can_heal) {
+                if (std::optional<StepperDelta> healed = heal(std::move(advanced), token, *vocabulary))
+                    outcomes.insert(std::move(*healed));
+            }
+        }
+    }
+    return outcomes;
+}
+
+std::vector<StepperRef> advance_all_basic(const std::vector<StepperRef> &steppers,
+                                          const std::string &token) {
+    std::vector<StepperRef> advanced;
+    for (StepperDelta &delta : advance_all(steppers, token, nullptr, true).release())
+        advanced.push_back(std::move(delta.stepper));
+    return advanced;
+}
+
+} // namespace zel

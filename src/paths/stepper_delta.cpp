@@ -1,0 +1,122 @@
+#include "paths/stepper_delta.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <stdexcept>
+
+namespace zel {
+
+namespace {
+
+// The algorithms only read deltas, but asking a Stepper anything may run a
+// Python override, so the Stepper operations are not const.
+Stepper &mutable_stepper(const StepperRef &stepper) { return *const_cast<Stepper *>(stepper.get()); }
+
+bool identity_less(const StepperRef &a, const StepperRef &b) {
+    return std::less<const Stepper *>()(a.get(), b.get());
+}
+
+} // namespace
+
+bool StepperDelta::operator<(const StepperDelta &other) const {
+    Stepper &mine = mutable_stepper(stepper);
+    if (mine.equals(other.stepper)) {
+        if (token == other.token)
+            return mine.less_than(other.stepper);
+        return token < other.token;
+    }
+    if (was_healed != other.was_healed)
+        return !was_healed;
+    if (score && other.score) {
+        if (*score == *other.score)
+            return identity_less(stepper, other.stepper);
+        return *score < *other.score;
+    }
+    if (score.has_value() != other.score.has_value())
+        return !score.has_value();
+    return identity_less(stepper, other.stepper);
+}
+
+bool StepperDelta::is_attractive_path() const {
+    return !was_healed || mutable_stepper(stepper).has_reached_accept_state();
+}
+
+std::string StepperDelta::to_string() const {
+    return "StepperDelta(stepper=" + mutable_stepper(stepper).to_string() + ", token=" + token +
+           ", was_healed=" + (was_healed ? "1" : "0") + ")";
+}
+
+bool DeltaSet::insert(StepperDelta delta) {
+    auto place = std::upper_bound(items_.begin(), items_.end(), delta,
+                                  [](const StepperDelta &a, const StepperDelta &b) { return a < b; });
+    if (place != items_.begin() && !(*std::prev(place) < delta))
+        return false;
+    items_.insert(place, std::move(delta));
+    return true;
+}
+
+std::mt19937 &shared_random_generator() {
+    static std::mt19937 generator{std::random_device{}()};
+    return generator;
+}
+
+namespace {
+
+struct Candidate {
+    const StepperDelta *delta;
+    bool accepted;
+    float score;
+};
+
+// Whether `challenger`, met later in set order, replaces `best`.
+bool replaces(const Candidate &challenger, const Candidate &best) {
+    if (challenger.accepted != best.accepted)
+        return challenger.accepted;
+    if (challenger.delta->was_healed != best.delta->was_healed)
+        return !challenger.delta->was_healed;
+    if (challenger.score > best.score)
+        return true;
+    if (std::fabs(challenger.score - best.score) >= 1e-6f)
+        return false;
+    return challenger.delta->token.size() > best.delta->token.size();
+}
+
+TokenId pick_vocabulary_id(const TrieMap &vocabulary, const std::string &token) {
+    const std::vector<unsigned int> &ids = vocabulary.at(token);
+    if (ids.empty())
+        throw std::runtime_error("vocabulary entry '" + token + "' holds no token id");
+    if (ids.size() == 1)
+        return static_cast<TokenId>(ids.front());
+    std::uniform_int_distribution<size_t> pick(0, ids.size() - 1);
+    return static_cast<TokenId>(ids[pick(shared_random_generator())]);
+}
+
+} // namespace
+
+BestPath choose_best_path(const DeltaSet &deltas, const TrieMap &vocabulary,
+                          const MultiTokenMapping *multi_token_mapping) {
+    std::unordered_map<std::string, std::vector<StepperRef>> groups;
+    std::optional<Candidate> best;
+    for (const StepperDelta &delta : deltas.items()) {
+        Candidate candidate{&delta, mutable_stepper(delta.stepper).has_reached_accept_state(),
+                            delta.score.value_or(0.0f)};
+        groups[delta.token].push_back(delta.stepper);
+        if (!best || replaces(candidate, *best))
+            best = candidate;
+    }
+    if (!best || best->delta->token.empty())
+        return {};
+
+    const StepperDelta &winner = *best->delta;
+    TokenId chosen = winner.token_id ? *winner.token_id : pick_vocabulary_id(vocabulary, winner.token);
+    std::vector<TokenId> ids{chosen};
+    if (multi_token_mapping) {
+        auto mapped = multi_token_mapping->find(chosen);
+        if (mapped != multi_token_mapping->end())
+            ids = mapped->second;
+    }
+    return {std::move(ids), std::move(groups[winner.token])};
+}
+
+} // namespace zel

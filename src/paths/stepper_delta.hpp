@@ -1,0 +1,71 @@
+// The outcome of advancing one Stepper by one token, the order that makes
+// collections of outcomes sorted sets, and the choice of the best outcome.
+#pragma once
+
+#include <optional>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "grammar/stepper.hpp"
+#include "support/trie_map.hpp"
+
+namespace zel {
+
+using MultiTokenMapping = std::unordered_map<TokenId, std::vector<TokenId>>;
+
+struct StepperDelta {
+    StepperRef stepper;
+    std::string token;
+    bool was_healed = false;
+    // Attached by the Engine during selection; absent otherwise.
+    std::optional<float> score;
+    std::optional<TokenId> token_id;
+
+    StepperDelta(StepperRef stepper, std::string token, bool was_healed)
+        : stepper(std::move(stepper)), token(std::move(token)), was_healed(was_healed) {}
+
+    // Structurally equal Steppers order by token, then by the Stepper order;
+    // others put unhealed first, then lower scores, then by identity.
+    bool operator<(const StepperDelta &other) const;
+
+    // Unhealed outcomes are always worth following; healed ones only once
+    // their Stepper is accepted.
+    bool is_attractive_path() const;
+
+    std::string to_string() const;
+};
+
+// A collection of deltas kept sorted under StepperDelta's order, without
+// equivalent duplicates. Insertion is defined for any comparator: a delta
+// goes before the first element that it orders before, and is dropped when
+// the element just before that place is not less than it.
+class DeltaSet {
+public:
+    // True when the delta was added.
+    bool insert(StepperDelta delta);
+
+    const std::vector<StepperDelta> &items() const { return items_; }
+    std::vector<StepperDelta> release() { return std::move(items_); }
+    size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
+
+private:
+    std::vector<StepperDelta> items_;
+};
+
+// The token ids to emit and the Steppers that follow the winning token.
+using BestPath = std::pair<std::vector<TokenId>, std::vector<StepperRef>>;
+
+// Picks the winning token among the deltas: accepted first, then unhealed,
+// then the higher score, then the longer token; the earlier delta wins ties.
+BestPath choose_best_path(const DeltaSet &deltas, const TrieMap &vocabulary,
+                          const MultiTokenMapping *multi_token_mapping);
+
+// The process-wide generator shared by path choice and the Engine, seeded
+// once from the random device on first use.
+std::mt19937 &shared_random_generator();
+
+} // namespace zel
