@@ -2,6 +2,7 @@
 // form for terminals, with colour sequences and emoji marks.
 #include <algorithm>
 
+#include "support/stack_guard.hpp"
 #include "grammar/state_machine.hpp"
 #include "grammar/stepper.hpp"
 
@@ -122,6 +123,7 @@ std::string Stepper::to_string() {
 }
 
 std::string Stepper::repr() {
+    ensure_stack_room();
     std::string head = stepper_head(*this);
     StateId current = get_current_state();
     std::vector<std::string> lines;

@@ -1,5 +1,6 @@
 // The Stepper model: construction, copying, accessors, history and token-id
 // bookkeeping, equality and ordering.
+#include "support/stack_guard.hpp"
 #include "grammar/stepper.hpp"
 
 #include <stdexcept>
@@ -66,6 +67,7 @@ void Stepper::add_to_history(StepperRef stepper) {
 }
 
 void Stepper::append_token_ids(const std::vector<TokenId> &ids) {
+    ensure_stack_room();
     token_ids_history_.insert(token_ids_history_.end(), ids.begin(), ids.end());
     if (sub_stepper_)
         sub_stepper_->append_token_ids(ids);
@@ -77,6 +79,7 @@ void Stepper::append_token_ids(const std::vector<TokenId> &ids) {
 }
 
 bool Stepper::equals(StepperRef other) {
+    ensure_stack_room();
     // Every term is evaluated, so overrides reached here run in any case.
     StepperRef mine = sub_stepper_, theirs = other->get_sub_stepper();
     bool same_sub = (mine && theirs) ? mine->equals(theirs) : (!mine && !theirs);
@@ -88,6 +91,7 @@ bool Stepper::equals(StepperRef other) {
 }
 
 bool Stepper::less_than(StepperRef other) {
+    ensure_stack_room();
     StepperRef theirs_sub = other->get_sub_stepper();
     if (sub_stepper_ && theirs_sub)
         return sub_stepper_->less_than(theirs_sub);

@@ -1,6 +1,7 @@
 // The stepping protocol: the questions that decide what a Stepper may do
 // next, and the transformations that make its successors. Questions defer to
 // the sub-Stepper where there is one; transformations work on clones.
+#include "support/stack_guard.hpp"
 #include "grammar/state_machine.hpp"
 #include "grammar/stepper.hpp"
 
@@ -19,6 +20,7 @@ bool sub_stepper_is_done(Stepper &sub) {
 } // namespace
 
 bool Stepper::should_start_step(const std::string &token) {
+    ensure_stack_room();
     StepperRef sub = get_sub_stepper();
     return sub && sub->should_start_step(token);
 }
@@ -38,16 +40,19 @@ bool Stepper::should_branch() {
 }
 
 bool Stepper::accepts_any_token() {
+    ensure_stack_room();
     StepperRef sub = get_sub_stepper();
     return sub && sub->accepts_any_token();
 }
 
 bool Stepper::can_accept_more_input() {
+    ensure_stack_room();
     StepperRef sub = get_sub_stepper();
     return sub && sub->can_accept_more_input();
 }
 
 bool Stepper::has_reached_accept_state() {
+    ensure_stack_room();
     bool at_end = machine().is_end_state(get_current_state());
     StepperRef sub = get_sub_stepper();
     if (!sub)
@@ -56,6 +61,7 @@ bool Stepper::has_reached_accept_state() {
 }
 
 bool Stepper::is_within_value() {
+    ensure_stack_room();
     StepperRef sub = get_sub_stepper();
     if (sub)
         return sub->is_within_value();
@@ -63,6 +69,7 @@ bool Stepper::is_within_value() {
 }
 
 std::vector<std::string> Stepper::get_valid_continuations() {
+    ensure_stack_room();
     StepperRef sub = get_sub_stepper();
     if (!sub)
         return {};
@@ -72,6 +79,7 @@ std::vector<std::string> Stepper::get_valid_continuations() {
 std::vector<std::string> Stepper::get_invalid_continuations() { return {}; }
 
 std::vector<StepperRef> Stepper::get_final_state() {
+    ensure_stack_room();
     if (has_reached_accept_state())
         return {StepperRef(this)};
     StepperRef sub = get_sub_stepper();
@@ -158,6 +166,7 @@ StepperRef Stepper::step(std::optional<std::string> new_value,
 }
 
 std::vector<StepperRef> Stepper::branch(std::optional<std::string> token) {
+    ensure_stack_room();
     std::vector<StepperRef> result;
     StepperRef sub = get_sub_stepper();
     if (sub && sub->should_branch() && !sub->has_reached_accept_state()) {

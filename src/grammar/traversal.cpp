@@ -2,6 +2,7 @@
 // and advances one by a token through the hierarchy of sub-machines.
 #include <deque>
 
+#include "support/stack_guard.hpp"
 #include "grammar/state_machine.hpp"
 #include "grammar/stepper.hpp"
 
@@ -12,6 +13,7 @@ StepperRef StateMachine::get_new_stepper(std::optional<StateId> state) {
 }
 
 std::vector<StepperRef> StateMachine::get_steppers(std::optional<StateId> state) {
+    ensure_stack_room();
     StateId start = state ? *state : start_state;
     StepperRef stepper = get_new_stepper(start);
     if (state_graph.count(start))
@@ -53,6 +55,7 @@ std::vector<StepperRef> StateMachine::branch_stepper(StepperRef stepper,
 }
 
 std::vector<StepperRef> StateMachine::advance_stepper(StepperRef stepper, std::string token) {
+    ensure_stack_room();
     std::vector<StepperRef> result;
     // Breadth first: everything the token itself yields settles before
     // leftover text is fed again.

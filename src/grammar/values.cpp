@@ -4,12 +4,14 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "support/stack_guard.hpp"
 #include "grammar/state_machine.hpp"
 #include "grammar/stepper.hpp"
 
 namespace zel {
 
 std::string Stepper::get_raw_value() {
+    ensure_stack_room();
     if (std::optional<std::string> own = get_raw_value_field())
         return *own;
     std::string raw;
@@ -23,6 +25,7 @@ std::string Stepper::get_raw_value() {
 CurrentValue Stepper::get_current_value() { return parse_current_value(get_raw_value()); }
 
 std::optional<std::string> Stepper::get_identifier() {
+    ensure_stack_room();
     if (StepperRef sub = get_sub_stepper()) {
         if (std::optional<std::string> inner = sub->get_identifier())
             return inner;
