@@ -1,8 +1,8 @@
-"""Small leaf machines written in Python, shared by the grammar tests.
+"""Leaf machines written in Python, shared by the grammar tests.
 
 `Literal` matches one fixed text, `CharClass` a run of characters from a set.
-Both keep their accumulated text in `_raw_value` (through `Stepper.step`) and
-hand any unconsumed part of a token back through `remaining_input`.
+Both keep the text they matched in `_raw_value` (built with `Stepper.step`)
+and hand the unconsumed part of a token back through `remaining_input`.
 """
 
 import zel_core as z
@@ -26,7 +26,7 @@ class LiteralStepper(z.Stepper):
 
     def should_start_step(self, token):
         rest = self._rest()
-        return bool(rest) and bool(token) and (token.startswith(rest) or rest.startswith(token))
+        return bool(rest and token) and (token.startswith(rest) or rest.startswith(token))
 
     def consume(self, token):
         rest = self._rest()
@@ -42,8 +42,7 @@ class LiteralStepper(z.Stepper):
         return not self._rest()
 
     def get_valid_continuations(self):
-        rest = self._rest()
-        return [rest] if rest else []
+        return [self._rest()] if self._rest() else []
 
 
 class CharClass(z.StateMachine):
@@ -59,58 +58,51 @@ class CharClassStepper(z.Stepper):
     def __init__(self, state_machine, state=None):
         super().__init__(state_machine, state)
 
-    def _count(self):
-        return len(self.get_raw_value())
-
     def _room(self):
-        sm = self.state_machine
-        return None if sm.max is None else sm.max - self._count()
+        top = self.state_machine.max
+        return len(self.get_raw_value()) if top is None else top - len(self.get_raw_value())
 
     def should_start_step(self, token):
-        room = self._room()
-        return bool(token) and token[0] in self.state_machine.chars and (room is None or room > 0)
+        return bool(token) and token[0] in self.state_machine.chars and self.can_accept_more_input()
 
     def consume(self, token):
         chars, room = self.state_machine.chars, self._room()
         n = 0
-        while n < len(token) and token[n] in chars and (room is None or n < room):
+        while n < len(token) and token[n] in chars and (self.state_machine.max is None or n < room):
             n += 1
         if n == 0:
             return []
         return [self.step(self.get_raw_value() + token[:n], token[n:] or None)]
 
     def can_accept_more_input(self):
-        room = self._room()
-        return room is None or room > 0
+        return self.state_machine.max is None or self._room() > 0
 
     def has_reached_accept_state(self):
-        return self._count() >= self.state_machine.min
+        return len(self.get_raw_value()) >= self.state_machine.min
 
     def get_valid_continuations(self):
         return list(self.state_machine.chars) if self.can_accept_more_input() else []
 
 
 def seq(*machines, **kwargs):
-    """A machine that walks `machines` one after the other, ending in "$"."""
-    graph = {i: [(m, i + 1 if i + 1 < len(machines) else "$")] for i, m in enumerate(machines)}
-    return z.StateMachine(graph, **kwargs)
+    """Walks `machines` one after the other, ending in "$"."""
+    last = len(machines) - 1
+    return z.StateMachine({i: [(m, i + 1 if i < last else "$")] for i, m in enumerate(machines)}, **kwargs)
 
 
 def alt(*machines, **kwargs):
-    """A machine that walks exactly one of `machines`."""
+    """Walks exactly one of `machines`."""
     return z.StateMachine({0: [(m, "$") for m in machines]}, **kwargs)
 
 
 def advance(steppers, token):
-    out = []
-    for s in steppers:
-        out.extend(s.consume(token))
-    return out
+    """Feeds `token` to every stepper; keeps the results that used all of it."""
+    return [r for s in steppers for r in s.consume(token) if r.remaining_input is None]
 
 
 def walk(machine, tokens):
-    """Feed `tokens` (a list of tokens, or a str fed one character at a time)
-    to every stepper of `machine.get_steppers()` and return the survivors."""
+    """Feeds `tokens` (a list, or a str taken one character at a time) to the
+    steppers of `machine.get_steppers()` and returns the survivors."""
     steppers = machine.get_steppers()
     for token in tokens:
         steppers = advance(steppers, token)

@@ -1,0 +1,202 @@
+"""StateMachine.advance_all / advance_all_basic: batch advancing and token healing."""
+
+import pytest
+import zel_core as z
+from zel.leaves import Literal
+
+advance_all = z.StateMachine.advance_all
+advance_all_basic = z.StateMachine.advance_all_basic
+
+
+class Script(z.StateMachine):
+    """Its steppers ignore the token and return one successor per (value, remaining) pair."""
+
+    def __init__(self, *plan):
+        super().__init__()
+        self.plan = list(plan)
+
+    def get_new_stepper(self, state=None):
+        return ScriptStepper(self, state)
+
+
+class ScriptStepper(z.Stepper):
+    def consume(self, token):
+        self.state_machine.calls = getattr(self.state_machine, "calls", 0) + 1
+        return [self.step(value, rest) for value, rest in self.state_machine.plan]
+
+
+def scripted(*plan):
+    return Script(*plan).get_new_stepper()
+
+
+def trie(*keys):
+    t = z.TrieMap()
+    for i, key in enumerate(keys):
+        t.insert(key, i)
+    return t
+
+
+def summary(deltas):
+    return [(d.token, d.was_healed, d.stepper.get_raw_value()) for d in deltas]
+
+
+def snapshot(s):
+    return (repr(s), s._raw_value, s.remaining_input, s.current_state, s.target_state,
+            s.consumed_character_count, id(s.sub_stepper), len(s.history))
+
+
+def test_empty_input():
+    assert advance_all([], "abc", trie("a")) == []
+    assert advance_all_basic([], "abc") == []
+
+
+def test_no_successors_contribute_nothing():
+    result = advance_all([scripted(), scripted(("abc", None)), scripted()], "abc", trie("a"))
+    assert summary(result) == [("abc", False, "abc")]
+
+
+@pytest.mark.parametrize("vocab", [None, trie("abc")])
+def test_full_consumption_is_unhealed(vocab):
+    [d] = advance_all([scripted(("xyz", None))], "abc", vocab)
+    assert (d.token, d.was_healed, d.stepper.remaining_input) == ("abc", False, None)
+
+
+def erased():
+    t = trie("ab")
+    t.erase("ab")
+    return t
+
+
+@pytest.mark.parametrize("rest", ["c", ""])
+@pytest.mark.parametrize("vocab, healing", [
+    (trie("ab", "abc"), False), (None, True), (z.TrieMap(), True), (erased(), True),
+])
+def test_partial_match_dropped_without_healing(rest, vocab, healing):
+    s = scripted(("ab" + ("c" if rest == "" else ""), rest))
+    assert advance_all([s], "abc", vocab, healing) == []
+
+
+@pytest.mark.parametrize("keys, token", [
+    (["ab"], "ab"),
+    (["a"], "a"),
+    (["a", "ab", "abc", "abcd"], "ab"),  # longest prefix of what was matched, not of the token
+    (["", "b", "abc"], ""),
+    (["b", "abc", "x"], None),
+])
+def test_healing_takes_longest_prefix_of_matched_part(keys, token):
+    result = advance_all([scripted(("ab", "c"))], "abc", trie(*keys))
+    if token is None:
+        assert result == []
+    else:
+        [d] = result
+        assert (d.token, d.was_healed, d.stepper.remaining_input) == (token, True, None)
+        assert d.stepper.get_raw_value() == "ab"
+
+
+def test_healing_through_nested_grammar():
+    m = z.StateMachine({0: [(Literal("ab"), "$")]})
+    [d] = advance_all(m.get_steppers(), "abc", trie("ab", "a"))
+    assert (d.token, d.was_healed, d.stepper.remaining_input) == ("ab", True, None)
+    assert d.stepper.has_reached_accept_state()
+
+
+@pytest.mark.parametrize("keys, token", [(["abc"], "abc"), (["ab", "a"], "ab")])
+def test_empty_remaining_input_is_partial(keys, token):
+    [d] = advance_all([scripted(("abc", ""))], "abc", trie(*keys))
+    assert (d.token, d.was_healed, d.stepper.remaining_input) == (token, True, None)
+
+
+def test_bytewise_lengths():
+    # "é" is two bytes: matched part of "éé!" with remaining "!" is "éé"
+    [d] = advance_all([scripted(("éé", "!"))], "éé!", trie("é", "éé"))
+    assert (d.token, d.was_healed) == ("éé", True)
+
+
+@pytest.mark.parametrize("rest", ["abcd", "zzzzzzzzzzzzzzzzzzzzzzzz"])
+def test_remaining_longer_than_token_is_dropped(rest):
+    good = scripted(("a", "bc"))
+    result = advance_all([scripted(("", rest)), good], "abc", trie("", "a", "ab"))
+    assert summary(result) == [("a", True, "a")]
+
+
+def test_equivalent_deltas_keep_first_produced():
+    # equal steppers (same count, same machine kind) with the same token are equivalent
+    first, second = scripted(("xy", None)), scripted(("uv", None))
+    assert summary(advance_all([first, second], "ab")) == [("ab", False, "xy")]
+    assert summary(advance_all([second, first], "ab")) == [("ab", False, "uv")]
+    multi = scripted(("pq", None), ("rs", None))
+    assert summary(advance_all([multi], "ab")) == [("ab", False, "pq")]
+
+
+@pytest.mark.parametrize("reverse", [False, True])
+def test_result_sorted_by_delta_order(reverse):
+    # equal steppers: token order decides, so healed "a" precedes full "abc"
+    healed, full = scripted(("ab", "c")), scripted(("xy", None))
+    inputs = [full, healed][::-1 if reverse else 1]
+    assert summary(advance_all(inputs, "abc", trie("a"))) == [("a", True, "ab"), ("abc", False, "xy")]
+    # different steppers: unhealed first
+    healed, full = scripted(("a", "bc")), scripted(("xy", None))
+    inputs = [healed, full][::-1 if reverse else 1]
+    assert summary(advance_all(inputs, "abc", trie("a"))) == [("abc", False, "xy"), ("a", True, "a")]
+
+
+def test_basic_matches_advance_all_without_vocab():
+    # distinct counts only: unequal steppers are ordered by identity, so mixing in
+    # equivalent ones would make the set order depend on addresses
+    steppers = [scripted(("a" * n, None), ("b" * n, "c")) for n in range(1, 5)]
+    full = advance_all(steppers, "abc", None)
+    basic = advance_all_basic(steppers, "abc")
+    assert all(isinstance(s, ScriptStepper) and s.remaining_input is None for s in basic)
+    assert sorted(s.get_raw_value() for s in basic) == sorted(d.stepper.get_raw_value() for d in full)
+    assert len(basic) == 4
+    deltas = [z.StepperDelta(s, "abc", False) for s in basic]
+    assert all(not deltas[i + 1] < deltas[i] for i in range(len(deltas) - 1))
+
+
+def test_inputs_unchanged():
+    m = z.StateMachine({0: [(Literal("abc"), "$"), (Literal("ab"), "$")]})
+    grammar = m.get_steppers()
+    preset = scripted(("ab", "c"))
+    preset.remaining_input = "leftover"
+    preset._raw_value = "pre"
+    inputs = grammar + [preset]
+    before = [snapshot(s) for s in inputs]
+    subs = [snapshot(s.sub_stepper) for s in grammar]
+    result = advance_all(inputs, "abc", trie("ab"))
+    assert len(result) == 3
+    assert [snapshot(s) for s in inputs] == before
+    assert [snapshot(s.sub_stepper) for s in grammar] == subs
+    assert all(d.stepper is not s for d in result for s in inputs)
+
+
+def test_consume_exception_propagates():
+    class Boom(z.Stepper):
+        def consume(self, token):
+            raise ValueError("bad token " + token)
+
+    ok = scripted(("ab", None))
+    with pytest.raises(ValueError, match="^bad token ab$"):
+        advance_all([ok, Boom(z.StateMachine())], "ab", trie("a"))
+    with pytest.raises(ValueError, match="^bad token ab$"):
+        advance_all_basic([Boom(z.StateMachine()), ok], "ab")
+
+
+@pytest.mark.parametrize("kwargs", [
+    {"vocab": {"ab": [1]}}, {"vocab": "ab"}, {"token_healing": 1}, {"token_healing": None},
+])
+def test_wrong_keyword_types(kwargs):
+    s = scripted(("ab", "c"))
+    with pytest.raises(TypeError):
+        advance_all([s], "abc", **kwargs)
+    assert getattr(s.state_machine, "calls", 0) == 0
+
+
+@pytest.mark.parametrize("steppers", ["ab", "NON_STEPPER", None, 3])
+def test_wrong_stepper_sequence(steppers):
+    s = scripted(("ab", None))
+    if steppers == "NON_STEPPER":
+        steppers = [s, "x"]
+    for call in (lambda: advance_all(steppers, "ab"), lambda: advance_all_basic(steppers, "ab")):
+        with pytest.raises(TypeError):
+            call()
+    assert getattr(s.state_machine, "calls", 0) == 0
