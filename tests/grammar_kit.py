@@ -1,87 +1,17 @@
-"""Leaf machines written in Python, shared by the grammar tests.
-
-`Literal` matches one fixed text, `CharClass` a run of characters from a set.
-Both keep the text they matched in `_raw_value` (built with `Stepper.step`)
-and hand the unconsumed part of a token back through `remaining_input`.
-"""
+"""A small grammar kit shared by the grammar tests: the package's leaves
+(`Literal`, `CharClass`) and helpers that compose and walk them."""
 
 import zel_core as z
+from zel import leaves
 
 
-class Literal(z.StateMachine):
-    def __init__(self, text, **kwargs):
-        super().__init__(**kwargs)
-        self.text = text
-
-    def get_new_stepper(self, state=None):
-        return LiteralStepper(self, state)
+Literal = leaves.Literal
+LiteralStepper = leaves.LiteralStepper
+CharClassStepper = leaves.CharacterClassStepper
 
 
-class LiteralStepper(z.Stepper):
-    def __init__(self, state_machine, state=None):
-        super().__init__(state_machine, state)
-
-    def _rest(self):
-        return self.state_machine.text[len(self.get_raw_value()):]
-
-    def should_start_step(self, token):
-        rest = self._rest()
-        return bool(rest and token) and (token.startswith(rest) or rest.startswith(token))
-
-    def consume(self, token):
-        rest = self._rest()
-        n = min(len(rest), len(token))
-        if n == 0 or token[:n] != rest[:n]:
-            return []
-        return [self.step(self.get_raw_value() + token[:n], token[n:] or None)]
-
-    def can_accept_more_input(self):
-        return bool(self._rest())
-
-    def has_reached_accept_state(self):
-        return not self._rest()
-
-    def get_valid_continuations(self):
-        return [self._rest()] if self._rest() else []
-
-
-class CharClass(z.StateMachine):
-    def __init__(self, chars, min=1, max=None, **kwargs):
-        super().__init__(**kwargs)
-        self.chars, self.min, self.max = chars, min, max
-
-    def get_new_stepper(self, state=None):
-        return CharClassStepper(self, state)
-
-
-class CharClassStepper(z.Stepper):
-    def __init__(self, state_machine, state=None):
-        super().__init__(state_machine, state)
-
-    def _room(self):
-        top = self.state_machine.max
-        return len(self.get_raw_value()) if top is None else top - len(self.get_raw_value())
-
-    def should_start_step(self, token):
-        return bool(token) and token[0] in self.state_machine.chars and self.can_accept_more_input()
-
-    def consume(self, token):
-        chars, room = self.state_machine.chars, self._room()
-        n = 0
-        while n < len(token) and token[n] in chars and (self.state_machine.max is None or n < room):
-            n += 1
-        if n == 0:
-            return []
-        return [self.step(self.get_raw_value() + token[:n], token[n:] or None)]
-
-    def can_accept_more_input(self):
-        return self.state_machine.max is None or self._room() > 0
-
-    def has_reached_accept_state(self):
-        return len(self.get_raw_value()) >= self.state_machine.min
-
-    def get_valid_continuations(self):
-        return list(self.state_machine.chars) if self.can_accept_more_input() else []
+def CharClass(chars, min=1, max=None, **kwargs):
+    return leaves.CharacterClass(chars, min_length=min, max_length=max, **kwargs)
 
 
 def seq(*machines, **kwargs):

@@ -12,10 +12,10 @@ import zel_core
 
 
 class Literal(zel_core.StateMachine):
-    """Matches one fixed text."""
+    """Matches one fixed text. Keyword options go to ``StateMachine``."""
 
-    def __init__(self, text: str, identifier: str | None = None, is_optional: bool = False):
-        super().__init__(is_optional=is_optional, identifier=identifier)
+    def __init__(self, text: str, **machine_options):
+        super().__init__(**machine_options)
         if not text:
             raise ValueError("a literal needs at least one character")
         self.text = text
@@ -51,12 +51,14 @@ class LiteralStepper(zel_core.Stepper):
 
 
 class CharacterClass(zel_core.StateMachine):
-    """Matches between ``min_length`` and ``max_length`` characters of a set."""
+    """Matches between ``min_length`` and ``max_length`` characters of a set.
+
+    Keyword options go to ``StateMachine``.
+    """
 
     def __init__(self, characters: Iterable[str], min_length: int = 1,
-                 max_length: int | None = None, identifier: str | None = None,
-                 is_optional: bool = False):
-        super().__init__(is_optional=is_optional, identifier=identifier)
+                 max_length: int | None = None, **machine_options):
+        super().__init__(**machine_options)
         self.characters = frozenset(characters)
         self.min_length = min_length
         self.max_length = max_length
@@ -98,3 +100,6 @@ class CharacterClassStepper(zel_core.Stepper):
 
     def is_within_value(self) -> bool:
         return bool(self.get_raw_value())
+
+    def get_valid_continuations(self):
+        return sorted(self.state_machine.characters) if self.can_accept_more_input() else []
