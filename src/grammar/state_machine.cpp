@@ -23,6 +23,8 @@ bool StateMachine::is_end_state(const StateId &state) const {
 }
 
 bool StateMachine::equals(StateMachineRef other) {
+    if (other.get() == this)
+        return true;
     // Only the states this machine holds are visited, and sub-machines are
     // compared by display name: a may equal b while b differs from a.
     for (const auto &entry : state_graph) {
