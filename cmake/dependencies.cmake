@@ -7,7 +7,7 @@ set(ZEL_NANOBIND_INCLUDE_DIR "${nanobind_ROOT}/../include")
 
 execute_process(
   COMMAND "${Python_EXECUTABLE}" -c
-    "import importlib.util, pathlib; spec = importlib.util.find_spec('nlohmann_json'); print(pathlib.Path(spec.origin).parent / 'include')"
+    "import importlib.util, pathlib; found = importlib.util.find_spec('nlohmann_json'); print(pathlib.Path(found.origin).parent / 'include')"
   OUTPUT_STRIP_TRAILING_WHITESPACE
   OUTPUT_VARIABLE ZEL_NLOHMANN_JSON_INCLUDE_DIR
   RESULT_VARIABLE nlohmann_result)
