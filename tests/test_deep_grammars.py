@@ -1,0 +1,40 @@
+"""Deeply nested and self-recursive grammars work or raise; they never crash."""
+
+import subprocess
+import sys
+import textwrap
+
+
+def run_child(code):
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)],
+                          capture_output=True, text=True, timeout=300)
+
+
+def test_chain_of_ten_thousand_machines_is_walked():
+    child = run_child("""
+        import zel_core as z
+        from zel.leaves import Literal
+        machine = Literal("x")
+        for _ in range(10_000):
+            machine = z.StateMachine({0: [(machine, "$")]})
+        steppers = machine.get_steppers()
+        advanced = z.StateMachine.advance_all_basic(steppers, "x")
+        print(len(steppers), len(advanced), advanced[0].has_reached_accept_state())
+    """)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.split() == ["1", "1", "True"]
+
+
+def test_self_recursive_machine_raises_instead_of_crashing():
+    child = run_child("""
+        import zel_core as z
+        machine = z.StateMachine()
+        machine.state_graph = {0: [(machine, 1)]}
+        for attempt in range(2):
+            try:
+                machine.get_steppers()
+            except RuntimeError as error:
+                print("RuntimeError", "nested too deeply" in str(error))
+    """)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.split() == ["RuntimeError", "True"] * 2
