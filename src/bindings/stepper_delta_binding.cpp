@@ -26,7 +26,7 @@ StepperRef checked_stepper(StepperRef stepper) {
 }
 
 std::pair<std::vector<TokenId>, std::vector<StepperRef>>
-choose_best_path_from_python(nb::iterable deltas, const TrieMap &vocabulary,
+choose_best_path_from_python(nb::typed<nb::iterable, StepperDelta> deltas, const TrieMap &vocabulary,
                              std::optional<PythonMapping> mapping) {
     DeltaSet set;
     for (nb::handle item : deltas) {
