@@ -79,6 +79,19 @@ def test_token_safe_output_without_token_ids_is_raw_value():
     assert s.get_token_safe_output(lambda ids: calls.append(ids) or "X") == "ab" and calls == []
 
 
+@pytest.mark.parametrize("decode", [None, print, len])
+def test_decode_accepts_none_and_any_callable(decode):
+    s = z.Stepper(z.StateMachine())
+    s._raw_value = "v"
+    assert s.get_token_safe_output(decode) == "v"
+
+
+@pytest.mark.parametrize("decode", [1, "ids", object()])
+def test_decode_must_be_callable(decode):
+    with pytest.raises(TypeError):
+        z.Stepper(z.StateMachine()).get_token_safe_output(decode)
+
+
 @pytest.mark.skipif(not hasattr(z, "Engine"), reason="Engine not built")
 def test_token_safe_output_override_receives_callable_from_engine():
     seen = []
