@@ -156,7 +156,7 @@ void bind_stepper(nb::module_ &module) {
             [](Stepper &self, const DecodeFunction &decode_function) {
                 return self.Stepper::get_token_safe_output(decode_function);
             },
-            nb::arg("decode_function"), "Get the token safe output for this stepper.")
+            nb::arg("decode_function").none(), "Get the token safe output for this stepper.")
         .def(
             "get_final_state", [](Stepper &self) { return self.Stepper::get_final_state(); },
             "Get the final state of the stepper.")
