@@ -8,6 +8,7 @@
 #include <nanobind/stl/variant.h>
 #include <nanobind/stl/vector.h>
 
+#include "bindings/argument_checks.hpp"
 #include "bindings/gc.hpp"
 #include "bindings/py_state_machine.hpp"
 #include "bindings/registration.hpp"
@@ -24,13 +25,6 @@ StateGraph checked_graph(StateGraph graph) {
             if (!edge.first)
                 throw nb::type_error("every edge needs a StateMachine, not None");
     return graph;
-}
-
-std::vector<StepperRef> checked_steppers(std::vector<StepperRef> steppers) {
-    for (const StepperRef &stepper : steppers)
-        if (!stepper)
-            throw nb::type_error("expected Stepper objects, not None");
-    return steppers;
 }
 
 int traverse(PyObject *self, visitproc visit, void *arg) {

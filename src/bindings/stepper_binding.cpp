@@ -10,6 +10,7 @@
 
 #include "bindings/callables.hpp"
 #include "bindings/current_value.hpp"
+#include "bindings/argument_checks.hpp"
 #include "bindings/gc.hpp"
 #include "bindings/py_stepper.hpp"
 #include "bindings/registration.hpp"
@@ -19,13 +20,6 @@ namespace zel::bindings {
 namespace {
 
 using Steppers = std::vector<StepperRef>;
-
-Steppers checked_steppers(Steppers steppers) {
-    for (const StepperRef &stepper : steppers)
-        if (!stepper)
-            throw nb::type_error("expected Stepper objects, not None");
-    return steppers;
-}
 
 int traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(Py_TYPE(self));
