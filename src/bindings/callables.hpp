@@ -13,10 +13,6 @@
 
 #include "grammar/stepper.hpp"
 
-namespace zel {
-using EncodeFunction = std::function<std::vector<TokenId>(std::string)>;
-}
-
 namespace zel::bindings {
 
 namespace nb = nanobind;

@@ -39,6 +39,7 @@ NB_MODULE(zel_core, module) {
     zel::bindings::install_reference_hooks();
     zel::bindings::bind_state_machine(module);
     zel::bindings::bind_stepper(module);
+    zel::bindings::bind_engine(module);
     zel::bindings::bind_trie_map(module);
     zel::bindings::bind_stepper_delta(module);
 }

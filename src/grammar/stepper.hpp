@@ -16,7 +16,9 @@
 namespace zel {
 
 using TokenId = int32_t;
+// The model's detokenizer and tokenizer.
 using DecodeFunction = std::function<std::string(std::vector<TokenId>)>;
+using EncodeFunction = std::function<std::vector<TokenId>(std::string)>;
 
 class Stepper : public nanobind::intrusive_base {
 public:

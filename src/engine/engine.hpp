@@ -1,0 +1,110 @@
+// The Engine: the object a decoding loop talks to. It holds a grammar, the
+// live Steppers walking it, the model's vocabulary in both directions and
+// its tokenizer callables, and turns the grammar into token masks and
+// checked next-token choices.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "engine/score_array.hpp"
+#include "engine/token_set.hpp"
+#include "grammar/state_machine.hpp"
+#include "grammar/stepper.hpp"
+#include "paths/stepper_delta.hpp"
+#include "support/trie_map.hpp"
+
+namespace zel {
+
+// One spelling of a text as vocabulary keys, and the set of spellings,
+// ordered piece by piece with byte-wise comparison.
+using Tokenization = std::vector<std::string>;
+using TokenizationSet = std::set<Tokenization>;
+
+using ReverseVocabulary = std::unordered_map<TokenId, std::string>;
+
+// Draws one token id from the caller's model; the Engine checks its range.
+using DrawFunction = std::function<int64_t()>;
+
+struct EngineOptions {
+    bool strict = false;
+    bool multi_token_sampling = true;
+    int32_t max_resamples = 5;
+    std::vector<TokenId> control_tokens;
+};
+
+class Engine {
+public:
+    // The vocabulary is read in the given order; each entry's text is what
+    // decode_function makes of its id alone (U+2581 stands for a space).
+    Engine(const std::vector<std::pair<std::string, unsigned int>> &vocabulary,
+           EncodeFunction encode_function, DecodeFunction decode_function, EngineOptions options);
+    Engine(const Engine &) = default;
+    Engine(Engine &&) = default;
+    virtual ~Engine() = default;
+
+    // Configuration.
+    bool strict() const { return strict_; }
+    bool has_reached_accept_state();
+    const StateMachineRef &state_machine() const { return state_machine_; }
+    void set_state_machine(StateMachineRef machine) { state_machine_ = std::move(machine); }
+    const std::vector<StepperRef> &steppers() const { return steppers_; }
+    void set_steppers(std::vector<StepperRef> steppers) { steppers_ = std::move(steppers); }
+    TrieMap &vocabulary() { return vocabulary_; }
+    void set_vocabulary(const TrieMap &vocabulary) { vocabulary_ = vocabulary; }
+    const ReverseVocabulary &reverse_vocabulary() const { return reverse_vocabulary_; }
+    void set_reverse_vocabulary(ReverseVocabulary map) { reverse_vocabulary_ = std::move(map); }
+    const MultiTokenMapping &multi_token_mapping() const { return multi_token_mapping_; }
+    void set_multi_token_mapping(MultiTokenMapping map) { multi_token_mapping_ = std::move(map); }
+    EncodeFunction &encode_function() { return encode_function_; }
+    DecodeFunction &decode_function() { return decode_function_; }
+
+    // Consumption (each replaces the Steppers only once it has succeeded).
+    DeltaSet advance_token(TokenId token_id, bool token_healing);
+    std::optional<TokenId> consume(TokenId token_id, bool token_healing);
+    void consume_text(const std::string &input, bool token_healing);
+
+    // Masks and selection.
+    TokenBits compute_token_mask(uint32_t vocab_size);
+    void mask_invalid_tokens(ScoreArray &scores);
+    std::vector<TokenId> select_next_tokens(ScoreArray &log_probs, const DrawFunction &draw);
+
+    // Tokenization, reset and introspection.
+    TokenizationSet break_into_tokens(const std::string &text) const;
+    void reset(bool hard_reset);
+    std::optional<std::string> get_current_state();
+    std::optional<std::pair<std::string, std::string>>
+    get_live_token_safe_output(const DecodeFunction &decode_function);
+    virtual std::string to_string();
+
+    // Drops the grammar, the Steppers and both callables (garbage
+    // collection).
+    void release_references();
+
+private:
+    TokenizationSet collect_valid_tokenizations();
+    TokenIdSet allowed_token_ids(const TokenizationSet &tokenizations, uint32_t vocab_size);
+    void record_multi_token_sequence(const Tokenization &tokenization);
+    TokenIdSet invalid_token_ids(uint32_t vocab_size);
+    const std::vector<unsigned int> &ids_of(const std::string &piece) const;
+
+    StateMachineRef state_machine_;
+    std::vector<StepperRef> steppers_;
+    TrieMap vocabulary_;
+    ReverseVocabulary reverse_vocabulary_;
+    DecodeFunction decode_function_;
+    EncodeFunction encode_function_;
+    MultiTokenMapping multi_token_mapping_;
+    bool strict_;
+    bool multi_token_sampling_;
+    int32_t max_resamples_;
+    std::vector<TokenId> control_tokens_;
+};
+
+} // namespace zel

@@ -1,0 +1,73 @@
+// Next-token selection: draw from the caller's model, test each draw by
+// advancing the Steppers, and install the best outcome.
+#include "engine/engine.hpp"
+
+#include <stdexcept>
+#include <string>
+
+namespace zel {
+
+namespace {
+
+constexpr const char *kLogProbsShape = "LogProbs Tensor must be 2D (1 x vocab_size)";
+
+TokenId checked_token(int64_t drawn, int64_t vocab_size) {
+    if (drawn < 0 || drawn >= vocab_size)
+        throw std::runtime_error("the sampler chose token id " + std::to_string(drawn) +
+                                 ", outside 0 .. " + std::to_string(vocab_size - 1) +
+                                 " (the width of log_probs)");
+    return static_cast<TokenId>(drawn);
+}
+
+} // namespace
+
+std::vector<TokenId> Engine::select_next_tokens(ScoreArray &log_probs, const DrawFunction &draw) {
+    if (log_probs.ndim() != 2 || log_probs.shape[0] != 1)
+        throw std::runtime_error(kLogProbsShape);
+    const int64_t vocab_size = log_probs.shape[1];
+
+    DeltaSet candidates;
+    bool attractive = false;
+    uint32_t counted = 0;
+    // Draws after the counted ones happen only while nothing was found; they
+    // end once as many draws as the row has entries have found nothing.
+    int64_t fruitless_draws = 0;
+    for (;;) {
+        if (!attractive && counted < static_cast<uint32_t>(max_resamples_)) {
+            ++counted;
+        } else if (!candidates.empty()) {
+            break;
+        }
+        TokenId token = checked_token(draw(), vocab_size);
+        if (steppers_.empty())
+            return {token};
+        float score = log_probs.read(0, token);
+        log_probs.block(0, token);
+        DeltaSet deltas = advance_token(token, true);
+        for (StepperDelta &delta : deltas.release()) {
+            delta.score = score;
+            if (!delta.was_healed)
+                delta.token_id = token;
+            bool delta_attractive = delta.is_attractive_path();
+            candidates.insert(std::move(delta));
+            if (delta_attractive)
+                attractive = true;
+        }
+        if (candidates.empty() && ++fruitless_draws >= vocab_size)
+            throw std::runtime_error("select_next_tokens: " + std::to_string(fruitless_draws) +
+                                     " draws (as many as log_probs has entries) found no token "
+                                     "that the grammar accepts");
+    }
+
+    for (const StepperDelta &candidate : candidates.items())
+        if (candidate.token_id && candidate.score)
+            log_probs.write(0, *candidate.token_id, *candidate.score);
+
+    BestPath best = choose_best_path(candidates, vocabulary_, &multi_token_mapping_);
+    for (StepperRef &stepper : best.second)
+        stepper->append_token_ids(best.first);
+    steppers_ = std::move(best.second);
+    return std::move(best.first);
+}
+
+} // namespace zel
