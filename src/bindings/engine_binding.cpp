@@ -159,8 +159,9 @@ void bind_engine(nb::module_ &module) {
         .def_prop_rw(
             "state_machine", [](Engine &self) { return self.state_machine(); },
             [](Engine &self, StateMachineRef machine) { self.set_state_machine(std::move(machine)); },
-            nb::for_getter(nb::rv_policy::automatic), nb::for_setter(nb::arg("value").none()),
-            "The state machine defining the grammar constraints")
+            nb::for_getter(nb::rv_policy::automatic),
+            nb::for_getter(nb::sig("def state_machine(self, /) -> StateMachine | None")),
+            nb::for_setter(nb::arg("value").none()), "The state machine defining the grammar constraints")
         .def_prop_rw(
             "vocabulary", [](Engine &self) -> TrieMap & { return self.vocabulary(); },
             [](Engine &self, const TrieMap &vocabulary) { self.set_vocabulary(vocabulary); },
@@ -204,13 +205,13 @@ void bind_engine(nb::module_ &module) {
             nb::arg("vocab_size"), nb::sig("def compute_token_mask(self, vocab_size: int) -> list[bool]"),
             "Computes a token mask for the current state.")
         .def("mask_invalid_tokens", &mask_invalid_tokens, nb::arg("scores"),
-             nb::sig("def mask_invalid_tokens(self, scores: ndarray) -> ndarray"),
+             nb::sig("def mask_invalid_tokens(self, scores: numpy.typing.NDArray) -> numpy.typing.NDArray"),
              "Masks invalid tokens in logit tensor.\n\n"
              "Args:\n    scores: Logit scores [batch_size x vocab_size], modified in place\n\n"
              "Returns:\n    The same array, with disallowed tokens set to negative infinity")
         .def("select_next_tokens", &select_next_tokens, nb::arg("log_probs"), nb::arg("sampler"),
-             nb::sig("def select_next_tokens(self, log_probs: ndarray, sampler: "
-                     "collections.abc.Callable[..., ndarray[shape=(*, *)]]) -> list[int]"),
+             nb::sig("def select_next_tokens(self, log_probs: numpy.typing.NDArray, sampler: "
+                     "collections.abc.Callable[..., numpy.typing.NDArray]) -> list[int]"),
              "Selects next tokens based on logits and sampling.")
         .def(
             "break_into_tokens",
