@@ -6,29 +6,36 @@
 PYTHON := $(shell scripts/find-python)
 VENV := .venv
 VPY := $(VENV)/bin/python
-BUILD_REQS := scikit-build-core>=0.10 nanobind==3.1.0 nlohmann-json==3.12.0 cmake ninja
+BUILD_REQS := 'scikit-build-core>=0.10' nanobind==3.1.0 nlohmann-json==3.12.0 cmake ninja
 TEST_REQS := pytest numpy
+DEMO_REQS := tiktoken
 JOBS ?= 2
 
-.PHONY: all build test demo bench clean
+.PHONY: all build test demo bench clean vocabulary
 
 all: build
 
 $(VENV)/.ready:
 	$(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install --quiet --upgrade pip
-	$(VPY) -m pip install --quiet $(BUILD_REQS) $(TEST_REQS)
+	$(VPY) -m pip install --quiet $(BUILD_REQS) $(TEST_REQS) $(DEMO_REQS)
 	@$(VPY) -c 'import sys; print("zel_core builds with Python", sys.version.split()[0], "at", sys.executable)'
 	touch $@
 
 build: $(VENV)/.ready
 	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(VPY) -m pip install --quiet --no-build-isolation --no-deps .
 
-test: build
+test: build vocabulary
 	$(VPY) -m pytest -q tests
 
-demo: build
+demo: build vocabulary
 	$(VPY) examples/demo.py
+
+# The tokenizer vocabularies (cl100k_base, o200k_base) in .deps/vocabulary/;
+# the import check installs tiktoken in a venv made before it was required.
+vocabulary: $(VENV)/.ready
+	@$(VPY) -c 'import tiktoken' 2>/dev/null || $(VPY) -m pip install --quiet $(DEMO_REQS)
+	$(VPY) scripts/fetch-vocabulary
 
 bench: build
 	for b in benchmarks/*.py; do $(VPY) $$b || exit 1; done
