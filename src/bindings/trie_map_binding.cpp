@@ -42,6 +42,7 @@ size_t erase(TrieMap &map, const std::string &key) {
     if (found == map.end())
         return 0;
     map.erase(found);
+    note_trie_change();
     return 1;
 }
 
@@ -86,7 +87,13 @@ void bind_trie_map(nb::module_ &module) {
         .def_prop_ro("size", [](const TrieMap &map) { return map.size(); },
                      "Get the number of elements in the map.\n\nReturns:\n    The number of "
                      "key-value pairs stored in the map")
-        .def("clear", &TrieMap::clear, "Remove all elements from the map.");
+        .def(
+            "clear",
+            [](TrieMap &map) {
+                map.clear();
+                note_trie_change();
+            },
+            "Remove all elements from the map.");
 }
 
 } // namespace zel::bindings

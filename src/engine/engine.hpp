@@ -15,6 +15,7 @@
 
 #include "engine/score_array.hpp"
 #include "engine/token_set.hpp"
+#include "engine/vocabulary_index.hpp"
 #include "grammar/state_machine.hpp"
 #include "grammar/stepper.hpp"
 #include "paths/stepper_delta.hpp"
@@ -57,7 +58,10 @@ public:
     const std::vector<StepperRef> &steppers() const { return steppers_; }
     void set_steppers(std::vector<StepperRef> steppers) { steppers_ = std::move(steppers); }
     TrieMap &vocabulary() { return vocabulary_; }
-    void set_vocabulary(const TrieMap &vocabulary) { vocabulary_ = vocabulary; }
+    void set_vocabulary(const TrieMap &vocabulary) {
+        vocabulary_ = vocabulary;
+        vocabulary_index_.invalidate();
+    }
     const ReverseVocabulary &reverse_vocabulary() const { return reverse_vocabulary_; }
     void set_reverse_vocabulary(ReverseVocabulary map) { reverse_vocabulary_ = std::move(map); }
     const MultiTokenMapping &multi_token_mapping() const { return multi_token_mapping_; }
@@ -105,6 +109,8 @@ private:
     bool multi_token_sampling_;
     int32_t max_resamples_;
     std::vector<TokenId> control_tokens_;
+    // Derived from vocabulary_ for prefix ranges; rebuilt when stale.
+    VocabularyIndex vocabulary_index_;
 };
 
 } // namespace zel

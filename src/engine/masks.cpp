@@ -24,14 +24,13 @@ TokenizationSet Engine::collect_valid_tokenizations() {
 
 TokenIdSet Engine::allowed_token_ids(const TokenizationSet &tokenizations, uint32_t vocab_size) {
     TokenIdSet allowed(vocab_size);
+    vocabulary_index_.refresh(vocabulary_);
     for (const Tokenization &tokenization : tokenizations) {
         const std::string &first = tokenization.front();
         allowed.insert_all(ids_of(first));
         if (tokenization.size() < 2 || !multi_token_sampling_) {
             // Tokens that start with the piece and run on past it stay open.
-            auto range = vocabulary_.equal_prefix_range(first);
-            for (auto entry = range.first; entry != range.second; ++entry)
-                allowed.insert_all(entry.value());
+            vocabulary_index_.for_each_id_with_prefix(first, [&](unsigned int id) { allowed.insert(id); });
         } else {
             record_multi_token_sequence(tokenization);
         }
@@ -107,14 +106,14 @@ void Engine::mask_invalid_tokens(ScoreArray &scores) {
         throw std::length_error("scores has more columns than a vocabulary can have");
     TokenBits mask = compute_token_mask(static_cast<uint32_t>(columns));
     std::vector<uint32_t> blocked;
+    blocked.reserve(mask.size());
     mask.for_each_clear([&](uint32_t id) { blocked.push_back(id); });
     if (blocked.empty() || rows == 0)
         return;
     if (!scores.is_supported())
         throw std::runtime_error("Unsupported tensor dtype for masking");
     for (int64_t row = 0; row < rows; ++row)
-        for (uint32_t column : blocked)
-            scores.block(row, column);
+        scores.block_columns(row, blocked);
 }
 
 } // namespace zel

@@ -147,6 +147,34 @@ void ScoreArray::block(int64_t row, int64_t column) {
     throw std::runtime_error(kUnsupportedDtype);
 }
 
+namespace {
+
+template <typename T>
+void store_columns(char *row_start, int64_t column_stride, const std::vector<uint32_t> &columns, T value) {
+    for (uint32_t column : columns)
+        store(row_start + int64_t(column) * column_stride, value);
+}
+
+} // namespace
+
+void ScoreArray::block_columns(int64_t row, const std::vector<uint32_t> &columns) {
+    char *row_start = static_cast<char *>(address(row, 0));
+    const int64_t column_stride = strides[1] * int64_t(bits / 8);
+    switch (kind_of(*this)) {
+    case Kind::Float32:
+        return store_columns(row_start, column_stride, columns, -std::numeric_limits<float>::infinity());
+    case Kind::Float16:
+        return store_columns<uint16_t>(row_start, column_stride, columns, 0xFC00u);
+    case Kind::Bfloat16Bits:
+        return store_columns<uint16_t>(row_start, column_stride, columns, 0xFF80u);
+    case Kind::Int8:
+        return store_columns<int8_t>(row_start, column_stride, columns, -128);
+    case Kind::Unsupported:
+        break;
+    }
+    throw std::runtime_error(kUnsupportedDtype);
+}
+
 float ScoreArray::read(int64_t row, int64_t column) const {
     switch (kind_of(*this)) {
     case Kind::Float32:

@@ -32,6 +32,8 @@ struct ScoreArray {
     // Writes the element type's negative infinity (or its lowest value) at
     // row, column; throws for an unsupported element type.
     void block(int64_t row, int64_t column);
+    // The same for many columns of one row.
+    void block_columns(int64_t row, const std::vector<uint32_t> &columns);
     float read(int64_t row, int64_t column) const;
     void write(int64_t row, int64_t column, float score);
 

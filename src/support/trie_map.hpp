@@ -2,6 +2,7 @@
 // of the tokens with that text, with longest-prefix and prefix-range search.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,9 +27,21 @@ inline size_t clamp_burst_threshold(size_t threshold) {
     return threshold;
 }
 
+// A process-wide count of changes made to the contents of any map. Indexes
+// derived from a map remember the count they were built at and rebuild when
+// it moved; every operation that changes keys or id lists calls
+// note_trie_change.
+inline std::atomic<uint64_t> &trie_change_counter() {
+    static std::atomic<uint64_t> counter{0};
+    return counter;
+}
+inline uint64_t trie_generation() { return trie_change_counter().load(std::memory_order_acquire); }
+inline void note_trie_change() { trie_change_counter().fetch_add(1, std::memory_order_acq_rel); }
+
 // Adds `key` with the list [id] when it is absent; changes nothing otherwise.
 inline void trie_insert(TrieMap &map, const std::string &key, unsigned int id) {
-    map.insert(key, std::vector<unsigned int>{id});
+    if (map.insert(key, std::vector<unsigned int>{id}).second)
+        note_trie_change();
 }
 
 } // namespace zel

@@ -1,0 +1,40 @@
+// The vocabulary's keys in byte-wise order with their ids laid out side by
+// side, so that the ids of every key under a prefix are one contiguous run.
+// Token masks enumerate such prefix ranges for every valid continuation; a
+// sorted run reads memory in order where the trie would chase one heap list
+// per key. The index is rebuilt whenever any map changed since it was built.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/trie_map.hpp"
+
+namespace zel {
+
+class VocabularyIndex {
+public:
+    // Rebuilds from `vocabulary` unless it was built after the last change.
+    void refresh(const TrieMap &vocabulary);
+    void invalidate() { built_ = false; }
+
+    // Calls visit(id) for every id of every key that starts with `prefix`.
+    template <typename Visit> void for_each_id_with_prefix(const std::string &prefix, Visit &&visit) const {
+        auto [first, last] = prefix_range(prefix);
+        for (uint32_t i = offsets_[first]; i < offsets_[last]; ++i)
+            visit(ids_[i]);
+    }
+
+private:
+    // The run of keys [first, last) that start with prefix.
+    std::pair<size_t, size_t> prefix_range(const std::string &prefix) const;
+
+    bool built_ = false;
+    uint64_t generation_ = 0;
+    std::vector<std::string> keys_;
+    std::vector<uint32_t> offsets_;
+    std::vector<unsigned int> ids_;
+};
+
+} // namespace zel
