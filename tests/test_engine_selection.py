@@ -82,13 +82,13 @@ def test_counted_draws(max_resamples, ids, calls, chosen):
     assert state(e) == [(TEXTS[chosen], [chosen])]
 
 
-@pytest.mark.parametrize("sampling, value", [(True, "ab"), (False, "a")])
-def test_multi_token_mapping_is_emitted(sampling, value):
-    # the flag decides what the draw advances over; the emitted ids follow the mapping
+@pytest.mark.parametrize("sampling, value, emitted", [(True, "ab", [A, B]), (False, "a", [A])])
+def test_learned_sequence_is_emitted_only_when_it_was_consumed(sampling, value, emitted):
+    # the flag decides what the draw advances over, and the ids emitted spell exactly that
     e, _ = make_engine(TEXTS, Literal("ab"), multi_token_sampling=sampling)
     e.multi_token_mapping = {A: [A, B]}
-    assert e.select_next_tokens(log_probs(), Sampler(A)) == [A, B]
-    assert state(e) == [(value, [A, B])]
+    assert e.select_next_tokens(log_probs(), Sampler(A)) == emitted
+    assert state(e) == [(value, emitted)]
 
 
 @pytest.mark.parametrize("dtype", [np.int32, np.int64, np.uint32, np.uint64])

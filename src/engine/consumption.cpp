@@ -4,7 +4,7 @@
 
 namespace zel {
 
-DeltaSet Engine::advance_token(TokenId token_id, bool token_healing) {
+DeltaSet Engine::advance_token(TokenId token_id, bool token_healing, bool exact_healing) {
     auto entry = reverse_vocabulary_.find(token_id);
     if (entry == reverse_vocabulary_.end())
         return {};
@@ -24,7 +24,7 @@ DeltaSet Engine::advance_token(TokenId token_id, bool token_healing) {
     std::vector<StepperRef> steppers = steppers_;
     // A copy of the text: Python code run while advancing may replace the
     // reverse vocabulary that it points into.
-    return advance_all(steppers, std::string(*text), &vocabulary_, token_healing);
+    return advance_all(steppers, std::string(*text), &vocabulary_, token_healing, exact_healing);
 }
 
 std::optional<TokenId> Engine::consume(TokenId token_id, bool token_healing) {

@@ -70,7 +70,9 @@ public:
     DecodeFunction &decode_function() { return decode_function_; }
 
     // Consumption (each replaces the Steppers only once it has succeeded).
-    DeltaSet advance_token(TokenId token_id, bool token_healing);
+    // Exact healing credits a partly matching Stepper only with its whole
+    // matched text, and only when that text is a vocabulary key.
+    DeltaSet advance_token(TokenId token_id, bool token_healing, bool exact_healing = false);
     std::optional<TokenId> consume(TokenId token_id, bool token_healing);
     void consume_text(const std::string &input, bool token_healing);
 
@@ -97,6 +99,7 @@ private:
     void record_multi_token_sequence(const Tokenization &tokenization);
     TokenIdSet invalid_token_ids(uint32_t vocab_size);
     const std::vector<unsigned int> &ids_of(const std::string &piece) const;
+    std::vector<TokenId> ids_to_emit(const StepperDelta &winner) const;
 
     StateMachineRef state_machine_;
     std::vector<StepperRef> steppers_;

@@ -43,7 +43,9 @@ std::vector<TokenId> Engine::select_next_tokens(ScoreArray &log_probs, const Dra
             return {token};
         float score = log_probs.read(0, token);
         log_probs.block(0, token);
-        DeltaSet deltas = advance_token(token, true);
+        // Healing here is exact: a candidate's token must spell all that its
+        // Steppers consumed, or the ids emitted would drift from the grammar.
+        DeltaSet deltas = advance_token(token, true, true);
         for (StepperDelta &delta : deltas.release()) {
             delta.score = score;
             if (!delta.was_healed)
@@ -63,11 +65,31 @@ std::vector<TokenId> Engine::select_next_tokens(ScoreArray &log_probs, const Dra
         if (candidate.token_id && candidate.score)
             log_probs.write(0, *candidate.token_id, *candidate.score);
 
-    BestPath best = choose_best_path(candidates, vocabulary_, &multi_token_mapping_);
-    for (StepperRef &stepper : best.second)
-        stepper->append_token_ids(best.first);
-    steppers_ = std::move(best.second);
-    return std::move(best.first);
+    const StepperDelta *winner = best_delta(candidates);
+    if (!winner || winner->token.empty()) {
+        steppers_.clear();
+        return {};
+    }
+    std::vector<TokenId> ids = ids_to_emit(*winner);
+    std::vector<StepperRef> chosen = steppers_with_token(candidates, winner->token);
+    for (StepperRef &stepper : chosen)
+        stepper->append_token_ids(ids);
+    steppers_ = std::move(chosen);
+    return ids;
+}
+
+// The ids that spell exactly the winner's token: the learned sequence only
+// when the Steppers advanced over it (an unhealed draw of its first id with
+// multi-token sampling on), else the drawn id, else an id of the healed key.
+std::vector<TokenId> Engine::ids_to_emit(const StepperDelta &winner) const {
+    if (!winner.token_id)
+        return {pick_vocabulary_id(vocabulary_, winner.token)};
+    if (multi_token_sampling_ && !winner.was_healed) {
+        auto sequence = multi_token_mapping_.find(*winner.token_id);
+        if (sequence != multi_token_mapping_.end())
+            return sequence->second;
+    }
+    return {*winner.token_id};
 }
 
 } // namespace zel

@@ -7,13 +7,19 @@ namespace {
 // The delta for a Stepper that left part of the token unconsumed, or nothing
 // when it cannot be healed.
 std::optional<StepperDelta> heal(StepperRef advanced, const std::string &token,
-                                 const TrieMap &vocabulary) {
+                                 const TrieMap &vocabulary, bool exact) {
     std::optional<std::string> rest = advanced->get_remaining_input();
     size_t rest_size = rest ? rest->size() : 0;
     // Only Python code can leave more than the token; nothing was matched.
     if (rest_size > token.size())
         return std::nullopt;
     std::string matched = token.substr(0, token.size() - rest_size);
+    if (exact) {
+        if (matched.empty() || vocabulary.find(matched) == vocabulary.cend())
+            return std::nullopt;
+        advanced->set_remaining_input(std::nullopt);
+        return StepperDelta(std::move(advanced), std::move(matched), true);
+    }
     auto key = vocabulary.longest_prefix(matched);
     if (key == vocabulary.cend())
         return std::nullopt;
@@ -24,7 +30,7 @@ std::optional<StepperDelta> heal(StepperRef advanced, const std::string &token,
 } // namespace
 
 DeltaSet advance_all(const std::vector<StepperRef> &steppers, const std::string &token,
-                     const TrieMap *vocabulary, bool token_healing) {
+                     const TrieMap *vocabulary, bool token_healing, bool exact_healing) {
     bool can_heal = token_healing && vocabulary && !vocabulary->empty();
     DeltaSet outcomes;
     for (const StepperRef &stepper : steppers) {
@@ -32,7 +38,7 @@ DeltaSet advance_all(const std::vector<StepperRef> &steppers, const std::string 
             if (!advanced->get_remaining_input()) {
                 outcomes.insert(StepperDelta(std::move(advanced), token, false));
             } else if (can_heal) {
-                if (std::optional<StepperDelta> healed = heal(std::move(advanced), token, *vocabulary))
+                if (std::optional<StepperDelta> healed = heal(std::move(advanced), token, *vocabulary, exact_healing))
                     outcomes.insert(std::move(*healed));
             }
         }

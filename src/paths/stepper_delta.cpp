@@ -82,6 +82,8 @@ bool replaces(const Candidate &challenger, const Candidate &best) {
     return challenger.delta->token.size() > best.delta->token.size();
 }
 
+} // namespace
+
 TokenId pick_vocabulary_id(const TrieMap &vocabulary, const std::string &token) {
     const std::vector<unsigned int> &ids = vocabulary.at(token);
     if (ids.empty())
@@ -92,31 +94,38 @@ TokenId pick_vocabulary_id(const TrieMap &vocabulary, const std::string &token) 
     return static_cast<TokenId>(ids[pick(shared_random_generator())]);
 }
 
-} // namespace
-
-BestPath choose_best_path(const DeltaSet &deltas, const TrieMap &vocabulary,
-                          const MultiTokenMapping *multi_token_mapping) {
-    std::unordered_map<std::string, std::vector<StepperRef>> groups;
+const StepperDelta *best_delta(const DeltaSet &deltas) {
     std::optional<Candidate> best;
     for (const StepperDelta &delta : deltas.items()) {
         Candidate candidate{&delta, mutable_stepper(delta.stepper).has_reached_accept_state(),
                             delta.score.value_or(0.0f)};
-        groups[delta.token].push_back(delta.stepper);
         if (!best || replaces(candidate, *best))
             best = candidate;
     }
-    if (!best || best->delta->token.empty())
-        return {};
+    return best ? best->delta : nullptr;
+}
 
-    const StepperDelta &winner = *best->delta;
-    TokenId chosen = winner.token_id ? *winner.token_id : pick_vocabulary_id(vocabulary, winner.token);
+std::vector<StepperRef> steppers_with_token(const DeltaSet &deltas, const std::string &token) {
+    std::vector<StepperRef> steppers;
+    for (const StepperDelta &delta : deltas.items())
+        if (delta.token == token)
+            steppers.push_back(delta.stepper);
+    return steppers;
+}
+
+BestPath choose_best_path(const DeltaSet &deltas, const TrieMap &vocabulary,
+                          const MultiTokenMapping *multi_token_mapping) {
+    const StepperDelta *winner = best_delta(deltas);
+    if (!winner || winner->token.empty())
+        return {};
+    TokenId chosen = winner->token_id ? *winner->token_id : pick_vocabulary_id(vocabulary, winner->token);
     std::vector<TokenId> ids{chosen};
     if (multi_token_mapping) {
         auto mapped = multi_token_mapping->find(chosen);
         if (mapped != multi_token_mapping->end())
             ids = mapped->second;
     }
-    return {std::move(ids), std::move(groups[winner.token])};
+    return {std::move(ids), steppers_with_token(deltas, winner->token)};
 }
 
 } // namespace zel

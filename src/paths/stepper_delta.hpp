@@ -64,6 +64,13 @@ using BestPath = std::pair<std::vector<TokenId>, std::vector<StepperRef>>;
 BestPath choose_best_path(const DeltaSet &deltas, const TrieMap &vocabulary,
                           const MultiTokenMapping *multi_token_mapping);
 
+// The parts of that choice: the winning delta (null when there is none),
+// the Steppers of every delta with a given token, in set order, and one id
+// of a vocabulary key, drawn at random when the key has several.
+const StepperDelta *best_delta(const DeltaSet &deltas);
+std::vector<StepperRef> steppers_with_token(const DeltaSet &deltas, const std::string &token);
+TokenId pick_vocabulary_id(const TrieMap &vocabulary, const std::string &token);
+
 // The process-wide generator shared by path choice and the Engine, seeded
 // once from the random device on first use.
 std::mt19937 &shared_random_generator();
