@@ -1,10 +1,24 @@
-"""A constrained decoding loop around ``zel_core.Engine``.
+"""Constrained decoding loops around ``zel_core.Engine``.
 
-Each step asks the model for scores, lets the Engine block the tokens the
-grammar rules out (``mask_invalid_tokens``), and lets it draw, check and
-install the next tokens with a sampler (``select_next_tokens``). The Engine's
-steppers are already advanced by the ids it returns: they must not be
-consumed again.
+Two ways to drive an Engine, both over any ``scores(token_ids)`` callable
+that returns the model's next-token scores as a (1, V) array:
+
+``generate`` lets the Engine choose. Each step masks the scores
+(``mask_invalid_tokens``) and hands them to ``select_next_tokens`` with a
+sampler; the Engine draws, tests each draw against the grammar, draws again
+when one fails, and installs the winning steppers itself. The ids it returns
+are already consumed.
+
+``generate_by_consuming`` samples by itself: mask, draw, then
+``consume(token_id, token_healing=False)``; a draw the grammar refuses is
+blocked and drawn again. When the Engine has learned that the drawn id
+starts a multi-token sequence, ``consume`` advances over the whole
+sequence, so the loop emits ``multi_token_mapping[token_id]``.
+
+Healing stays off in the second loop on purpose: ``consume``'s default
+healing lets a stepper that matched only the start of a token survive,
+credited with a shorter vocabulary key. A caller who has already emitted the
+whole token would then hold text the grammar never checked.
 """
 
 from __future__ import annotations
@@ -26,9 +40,11 @@ class Generation:
     """What one decoding run produced."""
 
     token_ids: list[int] = field(default_factory=list)
-    # One entry per decoding step: the ids that step emitted.
+    # The ids each step emitted.
     steps: list[list[int]] = field(default_factory=list)
     draws: int = 0
+    # Steps whose emitted token was not one the sampler drew (a healed draw).
+    healed: int = 0
     accepted: bool = False
     seconds: float = 0.0
 
@@ -36,42 +52,95 @@ class Generation:
     def seconds_per_token(self) -> float:
         return self.seconds / max(1, len(self.token_ids))
 
+    @property
+    def draws_per_step(self) -> float:
+        return self.draws / max(1, len(self.steps))
 
-class _CountingSampler:
+    @property
+    def healed_share(self) -> float:
+        return self.healed / max(1, len(self.steps))
+
+
+class _RecordingSampler:
     def __init__(self, sampler: Sampler) -> None:
         self.sampler = sampler
         self.calls = 0
+        self.drawn: set[int] = set()
 
     def __call__(self, log_probs: np.ndarray) -> np.ndarray:
         self.calls += 1
-        return self.sampler(log_probs)
+        chosen = self.sampler(log_probs)
+        self.drawn.add(int(np.asarray(chosen).reshape(-1)[0]))
+        return chosen
+
+
+def _lowest(dtype: np.dtype):
+    if np.issubdtype(dtype, np.floating):
+        return -np.inf
+    return np.iinfo(dtype).min
 
 
 def generate(engine: zel_core.Engine, scores: Scores, sampler: Sampler, *, max_tokens: int = 512,
              on_step: Callable[[list[int]], None] | None = None) -> Generation:
-    """Decodes from the Engine's grammar until it reaches an accept state.
+    """Decodes with ``select_next_tokens`` until the grammar accepts.
 
-    ``scores(token_ids)`` returns the model's log-probabilities for the next
-    token, shape (1, V), given the ids emitted so far; ``sampler`` picks an id
-    from such an array. ``on_step`` sees the ids of each step as they come.
-    The Engine is reset to its grammar's start first. Generation stops once
-    the grammar accepts, when a step emits nothing, or after ``max_tokens``.
+    The Engine is reset to its grammar's start first. ``on_step`` sees the
+    ids of each step as they come. Generation stops once the grammar
+    accepts, when a step emits nothing, or after ``max_tokens``.
     """
     engine.reset()
-    counting = _CountingSampler(sampler)
     result = Generation()
     started = time.perf_counter()
     while len(result.token_ids) < max_tokens and not engine.has_reached_accept_state:
         log_probs = np.array(scores(result.token_ids), copy=True)
         engine.mask_invalid_tokens(log_probs)
-        chosen = engine.select_next_tokens(log_probs, counting)
+        recording = _RecordingSampler(sampler)
+        chosen = engine.select_next_tokens(log_probs, recording)
+        result.draws += recording.calls
         if not chosen:
             break
+        result.healed += chosen[0] not in recording.drawn
         result.token_ids.extend(chosen)
         result.steps.append(chosen)
         if on_step is not None:
             on_step(chosen)
     result.seconds = time.perf_counter() - started
-    result.draws = counting.calls
+    result.accepted = engine.has_reached_accept_state
+    return result
+
+
+def generate_by_consuming(engine: zel_core.Engine, scores: Scores, sampler: Sampler, *,
+                          multi_token_sampling: bool = True, max_tokens: int = 512,
+                          on_step: Callable[[list[int]], None] | None = None) -> Generation:
+    """Decodes by sampling here and ``consume``-ing each draw, without healing.
+
+    ``multi_token_sampling`` must be the setting the Engine was built with:
+    it decides whether ``consume`` advanced over a learned sequence, which is
+    then what the step emits. Stops as ``generate`` does; raises
+    RuntimeError when every token of a row was drawn and refused.
+    """
+    engine.reset()
+    result = Generation()
+    started = time.perf_counter()
+    while len(result.token_ids) < max_tokens and not engine.has_reached_accept_state:
+        log_probs = np.array(scores(result.token_ids), copy=True)
+        engine.mask_invalid_tokens(log_probs)
+        blocked = _lowest(log_probs.dtype)
+        for _ in range(log_probs.shape[-1]):
+            token = int(np.asarray(sampler(log_probs)).reshape(-1)[0])
+            result.draws += 1
+            if engine.consume(token, token_healing=False) is not None:
+                break
+            log_probs[0, token] = blocked
+        else:
+            raise RuntimeError("every token was drawn and none continues the grammar")
+        emitted = [token]
+        if multi_token_sampling:
+            emitted = engine.multi_token_mapping.get(token, emitted)
+        result.token_ids.extend(emitted)
+        result.steps.append(emitted)
+        if on_step is not None:
+            on_step(emitted)
+    result.seconds = time.perf_counter() - started
     result.accepted = engine.has_reached_accept_state
     return result
