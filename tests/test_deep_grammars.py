@@ -38,3 +38,39 @@ def test_self_recursive_machine_raises_instead_of_crashing():
     """)
     assert child.returncode == 0, child.stderr
     assert child.stdout.split() == ["RuntimeError", "True"] * 2
+
+
+def test_chains_a_hundred_thousand_deep_are_walked_printed_and_dropped():
+    child = run_child("""
+        import gc
+        import zel_core as z
+        from zel.leaves import Literal
+        N = 100_000
+        machine = Literal("x")
+        for _ in range(N):
+            machine = z.StateMachine({0: [(machine, "$")]})
+        for operation in (machine.get_steppers, lambda: repr(machine), lambda: machine == machine):
+            try:
+                operation()
+            except RuntimeError as error:
+                assert "nested too deeply" in str(error)
+        del machine, operation
+
+        nested = z.Stepper(z.StateMachine())
+        for _ in range(N):
+            outer = z.Stepper(z.StateMachine())
+            outer.sub_stepper = nested
+            nested = outer
+        del nested, outer
+
+        archived = z.Stepper(z.StateMachine())
+        for _ in range(N):
+            holder = z.Stepper(z.StateMachine())
+            holder.add_to_history(archived)
+            archived = holder
+        del archived, holder
+        gc.collect()
+        print("survived")
+    """)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.strip() == "survived"

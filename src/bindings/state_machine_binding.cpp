@@ -68,7 +68,7 @@ void bind_state_machine(nb::module_ &module) {
                 StateGraph graph = checked_graph(std::move(state_graph));
                 // A Python subclass gets the variant that dispatches to its methods.
                 if (nb::inst_python_derived(self.h))
-                    new ((PyStateMachine *) self.p)
+                    new (static_cast<void *>(self.p))
                         PyStateMachine(std::move(graph), std::move(start_state), std::move(end_states),
                                        is_optional, is_case_sensitive, std::move(identifier));
                 else

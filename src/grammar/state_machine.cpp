@@ -1,5 +1,6 @@
 // The StateMachine model: construction, names and structural equality.
 #include "grammar/state_machine.hpp"
+#include "support/nested_release.hpp"
 
 #include <algorithm>
 
@@ -16,6 +17,13 @@ std::string StateMachine::class_name() { return "StateMachine"; }
 
 std::string StateMachine::display_name() {
     return identifier ? *identifier : class_name();
+}
+
+StateMachine::~StateMachine() {
+    NestedRelease release;
+    for (auto &[state, edges] : state_graph)
+        for (Edge &edge : edges)
+            release.release(edge.first);
 }
 
 bool StateMachine::is_end_state(const StateId &state) const {

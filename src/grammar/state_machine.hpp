@@ -35,7 +35,7 @@ public:
                           std::optional<std::string> identifier = std::nullopt);
     StateMachine(const StateMachine &) = default;
     StateMachine(StateMachine &&) = default;
-    virtual ~StateMachine() = default;
+    virtual ~StateMachine();
 
     // Traversal: creating Steppers, listing edges and advancing by text.
     virtual StepperRef get_new_stepper(std::optional<StateId> state);

@@ -2,6 +2,7 @@
 // bookkeeping, equality and ordering.
 #include "support/stack_guard.hpp"
 #include "grammar/stepper.hpp"
+#include "support/nested_release.hpp"
 
 #include <stdexcept>
 
@@ -107,6 +108,14 @@ bool Stepper::less_than(StepperRef other) {
     if (mine_count != theirs_count)
         return mine_count < theirs_count;
     return !sub_stepper_ && theirs_sub;
+}
+
+Stepper::~Stepper() {
+    NestedRelease release;
+    release.release(sub_stepper_);
+    for (StepperRef &archived : history_)
+        release.release(archived);
+    release.release(state_machine_);
 }
 
 void Stepper::release_references() {

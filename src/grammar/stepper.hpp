@@ -26,7 +26,7 @@ public:
                      std::optional<StateId> current_state = std::nullopt);
     Stepper(const Stepper &) = default;
     Stepper(Stepper &&) = default;
-    virtual ~Stepper() = default;
+    virtual ~Stepper();
 
     virtual StepperRef clone();
 
