@@ -7,11 +7,11 @@ PYTHON := $(shell scripts/find-python)
 VENV := .venv
 VPY := $(VENV)/bin/python
 BUILD_REQS := 'scikit-build-core>=0.10' nanobind==3.1.0 nlohmann-json==3.12.0 cmake ninja
-TEST_REQS := pytest numpy
+TEST_REQS := pytest numpy hypothesis
 DEMO_REQS := tiktoken
 JOBS ?= 2
 
-.PHONY: all build test demo bench clean vocabulary
+.PHONY: all build test sanitize demo bench clean vocabulary
 
 all: build
 
@@ -26,7 +26,12 @@ build: $(VENV)/.ready
 	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(VPY) -m pip install --quiet --no-build-isolation --no-deps .
 
 test: build vocabulary
-	$(VPY) -m pytest -q tests
+	scripts/run-suite $(VPY) -q tests
+
+# The whole suite against a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer (build/sanitize).
+sanitize: $(VENV)/.ready vocabulary
+	JOBS=$(JOBS) scripts/run-sanitized $(VPY)
 
 demo: build vocabulary
 	$(VPY) examples/demo.py
