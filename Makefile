@@ -11,7 +11,7 @@ TEST_REQS := pytest numpy hypothesis
 DEMO_REQS := tiktoken
 JOBS ?= 2
 
-.PHONY: all build test sanitize demo bench clean vocabulary
+.PHONY: all build test sanitize fuzz demo bench clean vocabulary
 
 all: build
 
@@ -32,6 +32,11 @@ test: build vocabulary
 # UndefinedBehaviorSanitizer (build/sanitize).
 sanitize: $(VENV)/.ready vocabulary
 	JOBS=$(JOBS) scripts/run-sanitized $(VPY)
+
+# libFuzzer over value parsing, prefix searches and tokenization (clang);
+# FUZZ_SECONDS=600 by default.
+fuzz: $(VENV)/.ready
+	JOBS=$(JOBS) scripts/run-fuzz $(VPY)
 
 demo: build vocabulary
 	$(VPY) examples/demo.py
