@@ -112,8 +112,9 @@ private:
     bool multi_token_sampling_;
     int32_t max_resamples_;
     std::vector<TokenId> control_tokens_;
-    // Derived from vocabulary_ for prefix ranges; rebuilt when stale.
-    VocabularyIndex vocabulary_index_;
+    // Derived from vocabulary_ for prefix ranges and the longest key;
+    // rebuilt when stale, also by const operations.
+    mutable VocabularyIndex vocabulary_index_;
 };
 
 } // namespace zel

@@ -21,7 +21,9 @@ void VocabularyIndex::refresh(const TrieMap &vocabulary) {
     ids_.clear();
     keys_.reserve(entries.size());
     offsets_.reserve(entries.size() + 1);
+    longest_key_size_ = 0;
     for (auto &[key, ids] : entries) {
+        longest_key_size_ = std::max(longest_key_size_, key.size());
         offsets_.push_back(uint32_t(ids_.size()));
         ids_.insert(ids_.end(), ids->begin(), ids->end());
         keys_.push_back(std::move(key));

@@ -19,6 +19,10 @@ public:
     void refresh(const TrieMap &vocabulary);
     void invalidate() { built_ = false; }
 
+    // Bytes in the longest key: no longer text can be a key, which bounds
+    // the searches that test every prefix of a text.
+    size_t longest_key_size() const { return longest_key_size_; }
+
     // Calls visit(id) for every id of every key that starts with `prefix`.
     template <typename Visit> void for_each_id_with_prefix(const std::string &prefix, Visit &&visit) const {
         auto [first, last] = prefix_range(prefix);
@@ -35,6 +39,7 @@ private:
     std::vector<std::string> keys_;
     std::vector<uint32_t> offsets_;
     std::vector<unsigned int> ids_;
+    size_t longest_key_size_ = 0;
 };
 
 } // namespace zel

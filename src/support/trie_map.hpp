@@ -38,6 +38,18 @@ inline std::atomic<uint64_t> &trie_change_counter() {
 inline uint64_t trie_generation() { return trie_change_counter().load(std::memory_order_acquire); }
 inline void note_trie_change() { trie_change_counter().fetch_add(1, std::memory_order_acq_rel); }
 
+// Bytes in the map's longest key, by a walk over every key.
+inline size_t longest_key_size(const TrieMap &map) {
+    size_t longest = 0;
+    std::string key;
+    for (auto entry = map.cbegin(); entry != map.cend(); ++entry) {
+        entry.key(key);
+        if (key.size() > longest)
+            longest = key.size();
+    }
+    return longest;
+}
+
 // Adds `key` with the list [id] when it is absent; changes nothing otherwise.
 inline void trie_insert(TrieMap &map, const std::string &key, unsigned int id) {
     if (map.insert(key, std::vector<unsigned int>{id}).second)
