@@ -70,13 +70,24 @@ void Stepper::add_to_history(StepperRef stepper) {
 void Stepper::append_token_ids(const std::vector<TokenId> &ids) {
     ensure_stack_room();
     token_ids_history_.insert(token_ids_history_.end(), ids.begin(), ids.end());
-    if (sub_stepper_)
-        sub_stepper_->append_token_ids(ids);
+    // The sub-Stepper and history entries are shared with the Steppers this
+    // one was cloned from; recording ids in place would change those too
+    // (and record an id twice where two successors share one). Each is
+    // replaced by a copy of its own first.
+    bool into_history = !history_.empty() &&
+                        (!sub_stepper_ || sub_stepper_->get_consumed_character_count() == 0);
+    if (sub_stepper_) {
+        StepperRef own = sub_stepper_->clone();
+        own->append_token_ids(ids);
+        sub_stepper_ = std::move(own);
+    }
     // Ids also belong to the last finished transition while the current one
     // has not consumed anything yet.
-    if (!history_.empty() &&
-        (!sub_stepper_ || sub_stepper_->get_consumed_character_count() == 0))
-        history_.back()->append_token_ids(ids);
+    if (into_history) {
+        StepperRef own = history_.back()->clone();
+        own->append_token_ids(ids);
+        history_.back() = std::move(own);
+    }
 }
 
 bool Stepper::equals(StepperRef other) {

@@ -1,0 +1,320 @@
+"""Properties checked over generated grammars, texts, vocabularies and token
+streams (hypothesis, derandomized and without an example database, so that
+every run tries the same cases):
+
+- advancing never changes the steppers it starts from;
+- mask_invalid_tokens blocks exactly the columns compute_token_mask refuses;
+- on a grammar with one reading per text, how a text is cut into calls does
+  not change the steppers that survive it;
+- break_into_tokens ends and spells the text with vocabulary keys only;
+- JSON documents, random or decoded through an Engine, parse.
+"""
+
+import faulthandler
+import itertools
+import json
+import random
+from functools import cache
+
+import numpy as np
+import pytest
+import zel_core as z
+from engine_kit import make_engine
+from hypothesis import HealthCheck, Phase, given, settings
+from hypothesis import strategies as st
+from zel.decoding import generate
+from zel.json_grammar import json_object_grammar, random_document
+from zel.leaves import CharacterClass, Literal
+from zel.models import make_random_sampler
+from zel.vocabularies import synthetic_vocabulary
+
+PROFILE = settings(derandomize=True, database=None, deadline=None, print_blob=False,
+                   suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+ALPHABET = "abcde"
+
+
+def examples(count):
+    return settings(PROFILE, max_examples=count)
+
+
+advance_all = z.StateMachine.advance_all
+advance_all_basic = z.StateMachine.advance_all_basic
+
+# --------------------------------------------------------------------------- strategies
+
+
+@st.composite
+def grammars(draw):
+    """(machine, word): a chain of 1 to 4 slots, each one leaf or a choice of
+    two, and a text the machine accepts. Alternatives of a slot begin with
+    different characters, and no slot begins with a character that a class of
+    the slot before could still take, so every text has at most one reading.
+    Leaves carry distinct identifiers so that the core never merges two of them."""
+    names = itertools.count()
+    slots, word, barred = [], "", set()
+    for _ in range(draw(st.integers(1, 4))):
+        free = sorted(set(ALPHABET) - barred)
+        if not free:
+            break
+        firsts = draw(st.lists(st.sampled_from(free), min_size=1, max_size=2, unique=True))
+        reserved, choices, classes = set(firsts), [], set()
+        for first in firsts:
+            identifier = f"leaf{next(names)}"
+            if draw(st.booleans()):
+                text = first + draw(st.text(ALPHABET, max_size=2))
+                choices.append((Literal(text, identifier=identifier), [text]))
+                continue
+            characters = {first} | (draw(st.sets(st.sampled_from(ALPHABET))) - reserved - barred)
+            reserved |= characters
+            classes |= characters
+            low = draw(st.integers(1, 2))
+            high = draw(st.none() | st.integers(low, 3))
+            pieces = ["".join(draw(st.lists(st.sampled_from(sorted(characters)), min_size=n, max_size=n)))
+                      for n in range(low, (high or low + 1) + 1)]
+            choices.append((CharacterClass(characters, low, high, identifier=identifier), pieces))
+        if len(choices) == 1:
+            slots.append(choices[0][0])
+        else:
+            slots.append(z.StateMachine({0: [(leaf, "$") for leaf, _ in choices]}, identifier=f"slot{len(slots)}"))
+        word += draw(st.sampled_from(draw(st.sampled_from(choices))[1]))
+        barred = classes
+    last = len(slots) - 1
+    return z.StateMachine({i: [(m, i + 1 if i < last else "$")] for i, m in enumerate(slots)}), word
+
+
+@st.composite
+def near(draw, word):
+    """A prefix of `word`, often followed by up to three arbitrary characters."""
+    prefix = word[:draw(st.just(len(word)) | st.integers(0, len(word)))]
+    return prefix + draw(st.just("") | st.text(ALPHABET, max_size=3))
+
+
+@st.composite
+def cuts(draw, text):
+    """`text` cut into pieces at random places (empty pieces excluded)."""
+    points = sorted(draw(st.sets(st.integers(1, max(1, len(text) - 1)), max_size=4)))
+    bounds = [0] + [p for p in points if p < len(text)] + [len(text)]
+    return [text[a:b] for a, b in zip(bounds, bounds[1:]) if a < b]
+
+
+keys = st.text(ALPHABET, min_size=1, max_size=3)
+vocabularies = st.lists(keys, min_size=1, max_size=12, unique=True).map(lambda ks: sorted(set(ks) | set("abc")))
+
+# --------------------------------------------------------------------------- helpers
+
+
+def snapshot(stepper, ids=True):
+    """Everything observable about a stepper, its sub-steppers and history
+    included; token id histories only with `ids`."""
+    sub = stepper.sub_stepper
+    return (repr(stepper), stepper.get_raw_value(), stepper.remaining_input, stepper.current_state,
+            stepper.target_state, stepper.consumed_character_count, ids and stepper.get_token_ids_history(),
+            [snapshot(h, ids) for h in stepper.history], stepper.has_reached_accept_state(),
+            None if sub is None else snapshot(sub, ids))
+
+
+def outcome(steppers):
+    return sorted((s.get_raw_value(), s.has_reached_accept_state()) for s in steppers)
+
+
+def trie(texts):
+    t = z.TrieMap()
+    for i, text in enumerate(texts):
+        t.insert(text, i)
+    return t
+
+
+def walk(machine, pieces):
+    """The steppers of `machine` after each non-empty piece in turn."""
+    steppers = machine.get_steppers()
+    for piece in filter(None, pieces):
+        steppers = advance_all_basic(steppers, piece)
+    return steppers
+
+
+# --------------------------------------------------------------------------- advancing keeps its input
+
+
+@examples(60)
+@given(grammars(), st.data())
+def test_advancing_leaves_the_steppers_it_started_from_unchanged(grammar, data):
+    machine, word = grammar
+    steppers = walk(machine, [word[:data.draw(st.integers(0, len(word)), label="start")]])
+    token = data.draw(near(word[len(steppers[0].get_raw_value()):] if steppers else word), label="token")
+    vocabulary = trie(data.draw(vocabularies, label="vocabulary"))
+    before = [snapshot(s) for s in steppers]
+    results = [r for s in steppers for r in s.consume(token)]
+    results += [d.stepper for d in advance_all(steppers, token, vocabulary, data.draw(st.booleans()))]
+    results += advance_all_basic(steppers, token)
+    assert [snapshot(s) for s in steppers] == before
+    assert not {id(r) for r in results} & {id(s) for s in steppers}
+
+
+def engine_steps(grammar, texts, data, ids):
+    machine, word = grammar
+    engine, _ = make_engine(texts, machine)
+    for step in range(6):
+        if not engine.steppers:
+            engine.reset()
+        old = engine.steppers
+        before = [snapshot(s, ids) for s in old]
+        action = data.draw(st.sampled_from(["consume", "consume_text", "select"]), label=f"action {step}")
+        if action == "consume":
+            engine.consume(data.draw(st.integers(0, len(texts) - 1)), token_healing=data.draw(st.booleans()))
+        elif action == "consume_text":
+            engine.consume_text(data.draw(near(word), label="text"), token_healing=data.draw(st.booleans()))
+        else:
+            seed = data.draw(st.integers(0, 2**16), label="seed")
+            scores = np.random.default_rng(seed).standard_normal((1, len(texts))).astype(np.float32)
+            engine.mask_invalid_tokens(scores)
+            try:
+                engine.select_next_tokens(scores, make_random_sampler(seed))
+            except RuntimeError as error:  # every token drawn and refused
+                assert "found no token" in str(error)
+            except ValueError as error:  # the sampler found the row fully masked
+                assert "only -inf" in str(error)
+        assert [snapshot(s, ids) for s in old] == before, action
+
+
+@examples(40)
+@given(grammars(), vocabularies, st.data())
+def test_engine_steps_leave_the_replaced_steppers_unchanged(grammar, texts, data):
+    engine_steps(grammar, texts, data, ids=False)
+
+
+@settings(PROFILE, max_examples=40, phases=[Phase.explicit, Phase.generate])
+@given(grammars(), vocabularies, st.data())
+def test_engine_steps_leave_the_token_ids_of_replaced_steppers_unchanged(grammar, texts, data):
+    engine_steps(grammar, texts, data, ids=True)
+
+
+# --------------------------------------------------------------------------- masks
+
+
+LAYOUTS = {
+    "contiguous": lambda big, r, v: big[:r, :v],
+    "strided": lambda big, r, v: big[1:2 * r:2, 1:3 * v:3],
+    "reversed": lambda big, r, v: big[2 * r - 1::-2, v - 1::-1],
+    "fortran": lambda big, r, v: big.T[:v, :r].T,
+}
+
+
+@examples(60)
+@given(grammars(), vocabularies, st.data(), st.sampled_from([np.float32, np.float16]),
+       st.sampled_from(sorted(LAYOUTS)), st.integers(1, 3), st.integers(0, 3), st.integers(0, 2**16))
+def test_masking_writes_exactly_the_refused_columns(grammar, texts, data, dtype, layout, rows, extra, seed):
+    machine, word = grammar
+    engine, _ = make_engine(texts, machine)
+    engine.consume_text(data.draw(near(word), label="consumed"))
+    if not engine.steppers:
+        engine.reset()
+    width = len(texts) + extra  # columns past the vocabulary are allowed to be there too
+    allowed = np.array(engine.compute_token_mask(width), bool)
+    assert allowed.shape == (width,)
+    shape = (2 * rows + 1, 3 * width + 2) if layout != "fortran" else (3 * width + 2, 2 * rows + 1)
+    big = np.random.default_rng(seed).standard_normal(shape).astype(dtype)
+    if layout == "fortran":
+        big = big.T
+    expected = big.copy()
+    target = LAYOUTS[layout](big, rows, width)
+    assert engine.mask_invalid_tokens(target) is target
+    LAYOUTS[layout](expected, rows, width)[:, ~allowed] = -np.inf
+    np.testing.assert_array_equal(big.view(f"u{big.itemsize}"), expected.view(f"u{big.itemsize}"))
+    assert np.array_equal(np.array(engine.compute_token_mask(width), bool), allowed)
+
+
+# --------------------------------------------------------------------------- cutting a text
+
+
+@examples(120)
+@given(grammars(), st.data())
+def test_how_a_text_is_cut_does_not_change_the_survivors(grammar, data):
+    machine, word = grammar
+    text = data.draw(near(word), label="text")
+    whole = outcome(walk(machine, [text]))
+    assert outcome(walk(machine, text)) == whole
+    assert outcome(walk(machine, data.draw(cuts(text), label="pieces"))) == whole
+    assert all(raw == text for raw, _ in whole)
+    if text == word:
+        assert any(accepted for _, accepted in whole)
+
+
+# --------------------------------------------------------------------------- tokenization
+
+
+def reference_spellings(texts, text):
+    """Each key that starts `text`, then the longest key at each position (bytes)."""
+    found, data = set(), text.encode()
+    keys = {t.encode() for t in texts}
+    for first in range(1, len(data) + 1):
+        if data[:first] not in keys:
+            continue
+        pieces, position = [data[:first]], first
+        while position < len(data):
+            longest = max((k for k in keys if data.startswith(k, position)), key=len, default=b"")
+            if not longest:
+                break
+            pieces.append(longest)
+            position += len(longest)
+        else:
+            found.add(tuple(p.decode() for p in pieces))
+    return found
+
+
+@examples(150)
+@given(st.lists(st.text(ALPHABET[:3] + "é", max_size=3), min_size=1, max_size=10),
+       st.text(ALPHABET[:3] + "é", max_size=8))
+def test_break_into_tokens_spells_the_text_with_vocabulary_keys(texts, text):
+    engine, _ = make_engine(texts)
+    faulthandler.dump_traceback_later(60, exit=True)  # a loop that never ends fails the run
+    try:
+        spellings = engine.break_into_tokens(text)
+    finally:
+        faulthandler.cancel_dump_traceback_later()
+    for spelling in spellings:
+        assert "".join(spelling) == text
+        assert all(piece and piece in texts for piece in spelling)
+    assert spellings == reference_spellings(texts, text)
+
+
+# --------------------------------------------------------------------------- JSON
+
+
+@cache
+def json_grammar():
+    return json_object_grammar(max_whitespace=4)
+
+
+@examples(40)
+@given(st.integers(0, 2**32), st.data())
+def test_random_documents_are_accepted_and_parse(seed, data):
+    document = random_document(random.Random(seed), max_depth=2, max_whitespace=4)
+    parsed = json.loads(document)
+    assert isinstance(parsed, dict)
+    for pieces in ([document], data.draw(cuts(document), label="pieces")):
+        done = [s for s in walk(json_grammar(), pieces) if s.has_reached_accept_state()]
+        assert done, pieces
+        assert all(s.get_raw_value() == document for s in done)
+        assert done[0].get_current_value() == parsed
+
+
+@cache
+def json_engine():
+    vocabulary = synthetic_vocabulary(1024)
+    engine = z.Engine(vocabulary.vocabulary, vocabulary.encode, vocabulary.decode)
+    engine.state_machine = json_object_grammar(max_whitespace=2)
+    structural = [any(c in t for c in '"{}[]:,') for t in vocabulary.tokens]
+    return vocabulary, engine, 4.0 * np.array(structural, np.float32)
+
+
+@examples(40)
+@given(st.integers(0, 2**32))
+def test_decoded_documents_parse_when_accepted(seed):
+    vocabulary, engine, boost = json_engine()
+    noise = np.random.default_rng(seed)
+    result = generate(engine, lambda ids: noise.standard_normal((1, vocabulary.size)).astype(np.float32) + boost,
+                      make_random_sampler(seed), max_tokens=60)
+    if result.accepted:
+        texts = engine.reverse_vocabulary
+        assert isinstance(json.loads("".join(texts[i] for i in result.token_ids)), dict)
+        assert isinstance(json.loads(vocabulary.decode(result.token_ids)), dict)
