@@ -1,4 +1,5 @@
 #include "bindings/current_value.hpp"
+#include "support/stack_guard.hpp"
 
 #include <nanobind/stl/string.h>
 
@@ -13,6 +14,8 @@ nb::object text_to_python(const std::string &text) { return utf8_to_python(text)
 } // namespace
 
 nb::object json_to_python(const nlohmann::json &value) {
+    // Values nest as deeply as the text does.
+    ensure_stack_room();
     using Type = nlohmann::json::value_t;
     switch (value.type()) {
     case Type::null:

@@ -66,6 +66,14 @@ VocabularyEntries vocabulary_entries(nb::handle mapping) {
     return entries;
 }
 
+std::vector<TokenId> token_ids(const std::vector<unsigned int> &ids) {
+    std::vector<TokenId> converted;
+    converted.reserve(ids.size());
+    for (unsigned int id : ids)
+        converted.push_back(checked_token_id(id));
+    return converted;
+}
+
 nb::list mask_to_python(const TokenBits &mask) {
     PyObject *list = PyList_New(Py_ssize_t(mask.size()));
     if (!list)
@@ -144,8 +152,7 @@ void bind_engine(nb::module_ &module) {
             [](Engine *self, nb::typed<nb::mapping, nb::str, int> vocabulary, EncodeFunction encode_function,
                DecodeFunction decode_function, bool strict, bool multi_token_sampling, int32_t max_resamples,
                std::vector<unsigned int> control_tokens) {
-                EngineOptions options{strict, multi_token_sampling, max_resamples,
-                                      std::vector<TokenId>(control_tokens.begin(), control_tokens.end())};
+                EngineOptions options{strict, multi_token_sampling, max_resamples, token_ids(control_tokens)};
                 new (self) Engine(vocabulary_entries(vocabulary), std::move(encode_function),
                                   std::move(decode_function), std::move(options));
             },
@@ -171,7 +178,7 @@ void bind_engine(nb::module_ &module) {
             [](Engine &self, const PythonReverseVocabulary &map) {
                 ReverseVocabulary converted;
                 for (const auto &[id, text] : map)
-                    converted.emplace(TokenId(id), text);
+                    converted.emplace(checked_token_id(id), text);
                 self.set_reverse_vocabulary(std::move(converted));
             },
             "Mapping of token IDs to their string representations")
@@ -180,7 +187,7 @@ void bind_engine(nb::module_ &module) {
             [](Engine &self, const PythonMultiTokenMapping &map) {
                 MultiTokenMapping converted;
                 for (const auto &[id, sequence] : map)
-                    converted.emplace(TokenId(id), std::vector<TokenId>(sequence.begin(), sequence.end()));
+                    converted.emplace(checked_token_id(id), token_ids(sequence));
                 self.set_multi_token_mapping(std::move(converted));
             },
             "Mapping for multi-token sequences")
@@ -193,6 +200,9 @@ void bind_engine(nb::module_ &module) {
         .def(
             "consume",
             [](Engine &self, unsigned int token_id, bool token_healing) {
+                // No id this large can have a text: it is consumed as unknown.
+                if (token_id > unsigned(INT32_MAX))
+                    return std::optional<TokenId>();
                 return self.consume(TokenId(token_id), token_healing);
             },
             nb::arg("token_id"), nb::arg("token_healing") = true,

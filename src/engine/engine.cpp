@@ -1,6 +1,10 @@
 // Engine construction, reset and introspection.
 #include "engine/engine.hpp"
 
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
 namespace zel {
 
 namespace {
@@ -12,6 +16,13 @@ constexpr float kVocabularyMaxLoadFactor = 8.0f;
 
 } // namespace
 
+TokenId checked_token_id(uint64_t id) {
+    if (id > uint64_t(INT32_MAX))
+        throw std::invalid_argument("token id " + std::to_string(id) +
+                                    " is out of range: token ids run from 0 to 2**31 - 1");
+    return static_cast<TokenId>(id);
+}
+
 Engine::Engine(const std::vector<std::pair<std::string, unsigned int>> &vocabulary,
                EncodeFunction encode_function, DecodeFunction decode_function, EngineOptions options)
     : vocabulary_(kVocabularyBurstThreshold), decode_function_(std::move(decode_function)),
@@ -21,6 +32,8 @@ Engine::Engine(const std::vector<std::pair<std::string, unsigned int>> &vocabula
     vocabulary_.max_load_factor(kVocabularyMaxLoadFactor);
     reverse_vocabulary_.reserve(vocabulary.size());
     std::vector<TokenId> single_id(1);
+    for (const auto &[key, id] : vocabulary)
+        checked_token_id(id);
     for (const auto &[key, id] : vocabulary) {
         std::string text;
         if (key == kWordBoundaryMark) {

@@ -33,6 +33,10 @@ using ReverseVocabulary = std::unordered_map<TokenId, std::string>;
 // Draws one token id from the caller's model; the Engine checks its range.
 using DrawFunction = std::function<int64_t()>;
 
+// A token id from an unsigned argument; ids of 2**31 and more do not fit the
+// signed ids the Engine records and are refused (std::invalid_argument).
+TokenId checked_token_id(uint64_t id);
+
 struct EngineOptions {
     bool strict = false;
     bool multi_token_sampling = true;

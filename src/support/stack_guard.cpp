@@ -11,8 +11,8 @@ namespace zel {
 namespace {
 
 // Room kept free for the frames of whatever runs after the check (Python
-// calls included).
-constexpr uintptr_t kSafetyMargin = 512 * 1024;
+// calls included): this much, or a quarter of a smaller thread's stack.
+constexpr size_t kSafetyMargin = 512 * 1024;
 
 // Lowest usable stack address of the calling thread, or 0 when unknown.
 uintptr_t find_stack_limit() {
@@ -25,7 +25,8 @@ uintptr_t find_stack_limit() {
     pthread_attr_destroy(&attributes);
     if (failed || !low)
         return 0;
-    return reinterpret_cast<uintptr_t>(low) + kSafetyMargin;
+    size_t margin = size / 4 < kSafetyMargin ? size / 4 : kSafetyMargin;
+    return reinterpret_cast<uintptr_t>(low) + margin;
 }
 
 } // namespace

@@ -1,0 +1,400 @@
+"""Hostile input ends in a clear Python exception or a well-defined result,
+never in a crash or a hang; a refused array is left as it was. What could
+crash runs in a child interpreter: `outcomes(kind)` runs every case of a
+kind (`CASES`) there at once and returns what each one did."""
+
+import re
+import functools
+import gc
+import json
+import os
+
+import numpy as np
+import pytest
+import zel_core as z
+from engine_kit import Sampler, Tokenizer, make_engine, run_isolated, scripted
+from zel.leaves import Literal
+
+TEXTS = ["a", "b", "ab", "x", "abx"]
+A, B, AB, X, ABX = range(len(TEXTS))
+V, W = len(TEXTS), len(TEXTS) + 2
+NESTED = "nested too deeply"
+
+
+@functools.cache
+def outcomes(kind):
+    done = run_isolated(f"import json, test_hostile_input as t; print(json.dumps(t.run_cases({kind!r})))", 600)
+    assert done.returncode == 0, done.stderr[-4000:]
+    return json.loads(done.stdout)
+
+
+def run_cases(kind):
+    function, cases = CASES[kind]
+    return {repr(case): function(*case) for case in cases}
+
+
+def attempt(call):
+    """["ok", result] or [exception type, message]."""
+    try:
+        return ["ok", call()]
+    except (RuntimeError, TypeError, ValueError, RecursionError) as error:
+        return [type(error).__name__, str(error)]
+
+
+def state(e):
+    return [[s.get_raw_value(), s.get_token_ids_history()] for s in e.steppers]
+
+
+# --- mask_invalid_tokens -------------------------------------------------------
+
+# Continuation "ab" allows a, ab and abx; "zz" spells no key and restricts nothing.
+BLOCKED, BLOCKING = [B, X], {"f4": -np.inf, "f2": -np.inf, "u2": 0xFF80, "i1": -128}
+VIEWABLE = ["?", "i1", "u1", "i2", "u2", "i4", "u4", "i8", "u8", "f2", "f4", "f8", "c8", "c16"]
+DTYPES = VIEWABLE + ["M8[s]", "m8[s]", "O", ">f4", "U1"]
+SHAPES = [(), (V,), (2, V), (1, 2, V), (0, V), (2, 0), (0, 0)]
+LAYOUTS = {  # shape, byte offset and byte strides for an item size s
+    "columns reversed": lambda s: ((2, V), (V - 1) * s, (V * s, -s)),
+    "both reversed, every other column": lambda s: ((2, V), (4 * V - 2) * s, (-2 * V * s, -2 * s)),
+    "column-major": lambda s: ((2, V), 0, (s, 2 * s)),
+    "zero row stride": lambda s: ((3, V), 0, (0, s)),
+    "zero column stride": lambda s: ((2, V), 0, (V * s, 0)),
+    "unaligned": lambda s: ((2, V), 1, (V * s, s)),
+    "stride not a multiple of the item": lambda s: ((2, V), 0, (V * (s + 1), s + 1)),
+}
+
+
+def mask(scores, blocks=True):
+    e, _ = make_engine(TEXTS)
+    e.steppers = [scripted(valid=["ab"] if blocks else ["zz"])]
+    return attempt(lambda: e.mask_invalid_tokens(scores) is scores)
+
+
+def mask_case(dtype, shape, blocks):
+    scores = np.zeros(shape, dtype)
+    before = scores.tobytes()
+    return mask(scores, blocks) + ["unchanged" if scores.tobytes() == before else scores.tobytes().hex()]
+
+
+def layout_view(dtype, layout):
+    memory = np.arange(256, dtype=np.uint8)
+    shape, offset, strides = LAYOUTS[layout](np.dtype(dtype).itemsize)
+    return memory, np.ndarray(shape, dtype, memory, offset, strides)
+
+
+def layout_case(dtype, layout, read_only):
+    memory, view = layout_view(dtype, layout)
+    view.flags.writeable = not read_only
+    return mask(view) + [memory.tobytes().hex()]
+
+
+@pytest.mark.parametrize("blocks", [True, False], ids=["blocks", "blocks nothing"])
+@pytest.mark.parametrize("shape", SHAPES, ids=str)
+@pytest.mark.parametrize("dtype", DTYPES)
+def test_mask_every_dtype_and_dimension(dtype, shape, blocks):
+    kind, message, after = outcomes("mask")[repr((dtype, shape, blocks))]
+    expected, must_block = "unchanged", blocks and 0 not in shape
+    if dtype not in VIEWABLE:
+        assert kind == "TypeError" and "must be an array" in message
+    elif len(shape) != 2:
+        assert kind == "RuntimeError" and "two-dimensional" in message
+    elif must_block and dtype not in BLOCKING:
+        assert [kind, message] == ["RuntimeError", "Unsupported tensor dtype for masking"]
+    else:
+        assert [kind, message] == ["ok", True]
+        if must_block:
+            blocked = np.zeros(shape, dtype)
+            blocked[:, BLOCKED] = BLOCKING[dtype]
+            expected = blocked.tobytes().hex()
+    assert after == expected
+
+
+@pytest.mark.parametrize("read_only", [False, True], ids=["writable", "read-only"])
+@pytest.mark.parametrize("layout", list(LAYOUTS))
+@pytest.mark.parametrize("dtype", list(BLOCKING))
+def test_mask_layouts(dtype, layout, read_only):
+    kind, message, after = outcomes("layout")[repr((dtype, layout, read_only))]
+    memory, view = layout_view(dtype, layout)
+    if "multiple" in layout and view.itemsize > 1:
+        assert kind == "TypeError"
+    elif read_only:
+        assert kind == "RuntimeError" and "read-only" in message
+    else:
+        assert [kind, message] == ["ok", True]
+        view[:, BLOCKED] = BLOCKING[dtype]  # numpy writes the same places through the same view
+    assert after == memory.tobytes().hex()
+
+
+def test_mask_wider_than_any_vocabulary():
+    cell = np.zeros(1, np.float32)
+    for columns in (2**31, 2**32):
+        huge = np.lib.stride_tricks.as_strided(cell, (1, columns), (0, 0), writeable=True)
+        assert mask(huge)[0] == "ValueError" and cell[0] == 0
+
+
+# --- select_next_tokens --------------------------------------------------------
+
+READ_ONLY_ID = np.array([[A]], np.int64)
+READ_ONLY_ID.flags.writeable = False
+ACCEPTED = {  # the id is the first element in index order, wherever it lies in memory
+    "numpy scalar": lambda: np.int64(A), "0-d": lambda: np.array(A, np.uint32),
+    "3-d": lambda: np.array([[[A, X]]], np.uint64), "read-only": lambda: READ_ONLY_ID,
+    "columns reversed": lambda: np.array([[X, A]], np.int64)[:, ::-1],
+    "rows reversed": lambda: np.array([[X], [A]], np.int32)[::-1],
+    "offset view": lambda: np.array([[X, A, X]], np.int64)[:, 1:],
+    "memoryview": lambda: memoryview(np.array([A, X], np.int32)),
+}
+REFUSED = {
+    "tuple": lambda: (A,), "int": lambda: A, "float": lambda: 0.0, "bytes": lambda: bytes(8),
+    "object array": lambda: np.array([[A]], object), "big-endian": lambda: np.array([[A]], ">i8"),
+    "complex": lambda: np.array([[A]], np.complex64), "datetime": lambda: np.array([[A]], "M8[s]"),
+    "2**63": lambda: np.array([[2**63]], np.uint64), "2**64 - 1": lambda: np.array([[2**64 - 1]], np.uint64),
+    "-2**63": lambda: np.array([[-(2**63)]], np.int64)
+}
+LEAF_X = Literal("x")
+MUTATIONS = {  # draws, what the sampler does on call n; expected outcome, steppers, blocked ids
+    "clears the steppers": ([X], lambda e, n: setattr(e, "steppers", []), ["ok", [X]], [], []),
+    "clears the steppers after a refused draw": ([X, A], lambda e, n: n == 2 and setattr(e, "steppers", []),
+                                                 ["ok", [A]], [], [X]),
+    "resets the engine": ([X, A], lambda e, n: e.reset(), ["ok", [A]], [["a", [A]]], [X]),
+    "hard-resets the engine": ([X], lambda e, n: e.reset(hard_reset=True), ["ok", [X]], [], []),
+    "installs other steppers": ([X, X], lambda e, n: n == 2 and setattr(e, "steppers", [LEAF_X.get_new_stepper()]),
+                                ["ok", [X]], [["x", [X]]], [X]),  # the score read back is the blocked one
+    "collects garbage": ([X, A], lambda e, n: gc.collect(), ["ok", [A]], [["a", [A]]], [X]),
+    # the inner selection moves the steppers past "a"; every outer draw of "a" then fails
+    "selects inside": ([A], lambda e, n: n == 1 and e.select_next_tokens(log_probs(), lambda s: np.array([A])),
+                       ["RuntimeError"], [["a", [A]]], [A]),
+}
+
+
+def log_probs():
+    return -0.5 - np.arange(W, dtype=np.float32)[None, :]
+
+
+def sampler_case(name):
+    e, _ = make_engine(TEXTS, Literal("ab"))
+    scores, calls = log_probs(), []
+    draws, act = MUTATIONS[name][:2] if name in MUTATIONS else ([], None)
+
+    def sampler(s):
+        calls.append(s)
+        if act is None:
+            return {**ACCEPTED, **REFUSED}[name]()
+        act(e, len(calls))
+        return np.array([[draws[min(len(calls), len(draws)) - 1]]])
+    done = attempt(lambda: e.select_next_tokens(scores, sampler))
+    return [done if done[0] == "ok" else done[:1], state(e), np.flatnonzero(scores != log_probs()).tolist()]
+
+
+@pytest.mark.parametrize("name", [*ACCEPTED, *REFUSED, *MUTATIONS])
+def test_sampler_results_and_side_effects(name):
+    if name in MUTATIONS:
+        expected = MUTATIONS[name][2:]
+    else:  # a refused result changes neither a score nor a stepper
+        expected = (["ok", [A]], [["a", [A]]], []) if name in ACCEPTED else (["RuntimeError"], [["", []]], [])
+    assert outcomes("sampler")[repr((name,))] == list(expected)
+
+
+class Interrupt(BaseException):
+    pass
+
+
+@pytest.mark.parametrize("error", [KeyboardInterrupt(), SystemExit(3), Interrupt(), StopIteration(A),
+                                   RuntimeError("bad cast"), MemoryError()], ids=lambda e: type(e).__name__)
+def test_sampler_exceptions_propagate_unchanged(error):
+    e, _ = make_engine(TEXTS, Literal("ab"))
+    before, scores = e.steppers, log_probs()
+    with pytest.raises(BaseException) as caught:
+        e.select_next_tokens(scores, Sampler(X, error))
+    assert caught.value is error and all(a is b for a, b in zip(e.steppers, before, strict=True))
+    assert np.flatnonzero(scores != log_probs()).tolist() == [X] and np.isneginf(scores[0, X])
+
+
+# --- tokenizer callables -------------------------------------------------------
+
+WRONG = {"bytes": lambda: b"ab", "floats": lambda: [1.5], "None": lambda: None, "int": lambda: 2**40,
+         "ids beyond 32 bits": lambda: [2**40], "ids beyond 64 bits": lambda: [10**30],
+         "lone surrogate": lambda: "\ud800", "generator": lambda: iter([A]), "raises": None}
+
+
+@pytest.mark.parametrize("result", list(WRONG))
+@pytest.mark.parametrize("path", ["Engine()", "consume_text", "get_live_token_safe_output",
+                                  "Stepper.get_token_safe_output"])
+def test_misbehaving_tokenizer_callables(path, result):
+    error = LookupError("tokenizer failed")
+
+    def misbehaving(argument):
+        if WRONG[result] is None:
+            raise error
+        return WRONG[result]()
+    e = z.Engine({f"<{i}>": i for i in range(V)}, misbehaving, Tokenizer(TEXTS).decode)
+    e.state_machine = z.StateMachine({0: [(Literal("ab"), "$"), (Literal("abx"), "$")]}, identifier="word")
+    e.reset()
+    assert e.consume(AB) == AB
+    before = e.steppers
+    call = {"Engine()": lambda: z.Engine({"k": 0}, None, misbehaving), "consume_text": lambda: e.consume_text("x"),
+            "get_live_token_safe_output": lambda: e.get_live_token_safe_output(misbehaving),
+            "Stepper.get_token_safe_output": lambda: before[0].get_token_safe_output(misbehaving)}[path]
+    with pytest.raises(Exception) as caught:
+        call()
+    assert caught.value is error if result == "raises" else str(caught.value) == "bad cast"
+    assert all(a is b for a, b in zip(e.steppers, before, strict=True)) and state(e) == [["ab", [AB]]] * 2
+
+
+def test_token_ids_beyond_31_bits_are_refused():
+    # Token ids are recorded as signed 32-bit numbers: larger ones would turn negative.
+    too_large = re.escape("token ids run from 0 to 2**31 - 1")
+    with pytest.raises(ValueError, match=too_large):
+        z.Engine({"a": 2**31}, None, lambda ids: "a")
+    with pytest.raises(ValueError, match=too_large):
+        z.Engine({"a": 0}, None, lambda ids: "a", control_tokens=[2**32 - 1])
+    e = z.Engine({"a": 0}, None, lambda ids: "a")
+    e.state_machine = Literal("a")
+    e.reset()
+    for name, value in [("reverse_vocabulary", {2**31: "a"}), ("multi_token_mapping", {2**31: [0]}),
+                        ("multi_token_mapping", {0: [0, 2**31]})]:
+        with pytest.raises(ValueError, match=too_large):
+            setattr(e, name, value)
+    assert e.reverse_vocabulary == {0: "a"} and e.multi_token_mapping == {}
+    before = e.steppers
+    assert e.consume(2**31) is None and e.steppers == before
+
+
+# --- objects that refer to themselves, grammars 100,000 deep -------------------
+
+class Delegating(z.Stepper):
+    """Answers by asking its sub-Stepper, in Python."""
+
+    def get_identifier(self):
+        return (self.sub_stepper or super()).get_identifier()
+
+    def has_reached_accept_state(self):
+        return (self.sub_stepper or super()).has_reached_accept_state()
+
+
+KINDS = ["own sub_stepper", "add_to_history(self)", "history = [self]", "all three", "machine as its own edge"]
+CLASSES_AND_KINDS = [(kind, cls) for kind in KINDS for cls in ("Stepper", "Python subclass")]
+WALKS = ["get_steppers", "str", "repr", "==", "get_raw_value", "get_current_value", "get_identifier", "consume",
+         "advance_all_basic", "get_final_state", "branch", "clone", "Engine.reset", "Engine over the stepper"]
+
+
+def walks(m, s):
+    e, _ = make_engine(TEXTS)
+    e.steppers = [kept := scripted()]
+
+    def reset():  # a refused reset keeps the steppers it had
+        e.state_machine = m
+        try:
+            e.reset()
+        except RuntimeError as error:
+            raise RuntimeError(f"{error}; kept: {e.steppers[0] is kept}") from None
+    return dict(zip(WALKS, [
+        m.get_steppers, lambda: (str(m), str(s)), lambda: (repr(m), repr(s)), lambda: (m == m, s == s.clone()),
+        s.get_raw_value, s.get_current_value, s.get_identifier, lambda: s.consume("x"),
+        lambda: z.StateMachine.advance_all_basic([s], "x"), s.get_final_state, s.branch, s.clone, reset,
+        lambda: (setattr(e, "steppers", [s]), str(e), e.mask_invalid_tokens(np.zeros((1, V), np.float32)),
+                 e.get_current_state(), e.get_live_token_safe_output(str), e.consume(X))]))
+
+
+def count_native():
+    gc.collect()
+    return sum(isinstance(o, (z.StateMachine, z.Stepper)) for o in gc.get_objects())
+
+
+def self_reference_case(kind, cls_name):
+    cls, before = {"Stepper": z.Stepper, "Python subclass": Delegating}[cls_name], count_native()
+    if kind == "machine as its own edge":
+        m = z.StateMachine()
+        m.state_graph = {0: [(m, "$")]}
+    else:
+        m = z.StateMachine({0: [(Literal("x"), "$")]})
+    s = cls(m)
+    if kind in ("own sub_stepper", "all three"):
+        s.sub_stepper = s
+    if kind in ("add_to_history(self)", "all three"):
+        s.add_to_history(s)
+    if kind in ("history = [self]", "all three"):
+        s.history = s.history + [s]
+    report = {name: attempt(lambda: (walk(), None)[1]) for name, walk in walks(m, s).items()}
+    del m, s
+    return report, count_native() - before
+
+
+def deep_case():
+    before, machine = count_native(), (leaf := Literal("x"))
+    chain, archive = leaf.get_new_stepper(), z.Stepper(z.StateMachine())
+    for _ in range(100_000):
+        machine = z.StateMachine({0: [(machine, "$")]})
+        outer, holder = z.Stepper(z.StateMachine({0: [(leaf, "$")]})), z.Stepper(z.StateMachine())
+        outer.sub_stepper, outer.target_state = chain, "$"
+        holder.add_to_history(archive)
+        chain, archive = outer, holder
+    chain.add_to_history(archive)  # one Stepper, deep both ways
+    report = {name: attempt(lambda: (walk(), None)[1]) for name, walk in walks(machine, chain).items()
+              if name not in ("consume", "advance_all_basic")}  # see DEEP_ADVANCE below
+    del machine, chain, archive, outer, holder, leaf
+    return report, count_native() - before
+
+
+@pytest.mark.parametrize("case", CLASSES_AND_KINDS + ["nested 100,000 deep"], ids=str)
+def test_self_reference_and_deep_nesting_are_refused_and_collected(case):
+    report, survivors = outcomes("deep")["()"] if case == "nested 100,000 deep" else outcomes("self")[repr(case)]
+    for name, (outcome, detail) in report.items():
+        assert outcome in ("ok", "RecursionError") or (outcome == "RuntimeError" and NESTED in detail), name
+        assert "kept: False" not in str(detail)
+    assert survivors == 0
+
+
+def fault(reason, *marks):
+    return [pytest.mark.xfail(strict=True, reason=reason), *marks]
+
+
+DEEP_VALUE = """
+s = z.Stepper(z.StateMachine())
+s._raw_value = "[" * 100_000 + "]" * 100_000
+value = s.get_current_value()
+# Too deep to convert: the value falls back to the raw text.
+print(value == s.get_raw_value())
+"""
+DEEP_ADVANCE = """
+chain = Literal("x").get_new_stepper()
+for _ in range(100_000):
+    outer = z.Stepper(z.StateMachine({0: [(Literal("x"), "$")]}))
+    outer.sub_stepper, outer.target_state, chain = chain, "$", outer
+for walk in (lambda: chain.consume("x"), lambda: z.StateMachine.advance_all_basic([chain], "x")):
+    try:
+        print(type(walk()).__name__)
+    except RuntimeError as error:
+        print(NESTED in str(error))
+"""
+SMALL_STACK = """
+threading.stack_size(256 * 1024)
+grammar = z.StateMachine({0: [(Literal("x"), "$")]})
+worker = threading.Thread(target=lambda: print(type(grammar.get_steppers()).__name__))
+worker.start()
+worker.join()
+"""
+
+
+@pytest.mark.parametrize("code, runs", [
+    pytest.param(DEEP_VALUE, 1),
+    pytest.param(DEEP_ADVANCE, 2, marks=fault(
+        "advance_stepper (src/grammar/traversal.cpp) asks should_start_step, which walks the whole sub-Stepper "
+        "chain below, at every level: N levels cost N**2 / 2 calls (10,000: 2 s; 100,000: 25 s per walk)",
+        pytest.mark.skipif(bool(os.environ.get("ZEL_SANITIZED")), reason="a sanitized build runs out of stack "
+                           "after fewer levels, before the time adds up"))),
+    pytest.param(SMALL_STACK, 1),
+], ids=["value nested 100,000 deep", "advancing a chain 100,000 deep", "one level in a thread with a small stack"])
+def test_ends_in_a_result_or_refusal_within_ten_seconds(code, runs):
+    prelude = f"import threading, zel_core as z\nfrom zel.leaves import Literal\nNESTED = {NESTED!r}\n"
+    done = run_isolated(prelude + code, timeout=10)
+    assert done.returncode == 0 and len(done.stdout.split()) == runs, done.stderr[-2000:]
+    assert set(done.stdout.split()) <= {"list", "True"}, done.stdout
+
+
+CASES = {
+    "mask": (mask_case, [(d, s, b) for d in DTYPES for s in SHAPES for b in (True, False)]),
+    "layout": (layout_case, [(d, lay, r) for d in BLOCKING for lay in LAYOUTS for r in (False, True)]),
+    "sampler": (sampler_case, [(name,) for name in [*ACCEPTED, *REFUSED, *MUTATIONS]]),
+    "self": (self_reference_case, CLASSES_AND_KINDS),
+    "deep": (deep_case, [()]),
+}
