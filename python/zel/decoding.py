@@ -80,6 +80,29 @@ def _lowest(dtype: np.dtype):
     return np.iinfo(dtype).min
 
 
+def _decode(engine: zel_core.Engine, scores: Scores, max_tokens: int,
+            on_step: Callable[[list[int]], None] | None,
+            step: Callable[[np.ndarray, Generation], list[int]]) -> Generation:
+    """The loop both ways share: reset, then per step score, mask and let
+    ``step`` advance the Engine and return the ids it emits."""
+    engine.reset()
+    result = Generation()
+    started = time.perf_counter()
+    while len(result.token_ids) < max_tokens and not engine.has_reached_accept_state:
+        log_probs = np.array(scores(result.token_ids), copy=True)
+        engine.mask_invalid_tokens(log_probs)
+        emitted = step(log_probs, result)
+        if not emitted:
+            break
+        result.token_ids.extend(emitted)
+        result.steps.append(emitted)
+        if on_step is not None:
+            on_step(emitted)
+    result.seconds = time.perf_counter() - started
+    result.accepted = engine.has_reached_accept_state
+    return result
+
+
 def generate(engine: zel_core.Engine, scores: Scores, sampler: Sampler, *, max_tokens: int = 512,
              on_step: Callable[[list[int]], None] | None = None) -> Generation:
     """Decodes with ``select_next_tokens`` until the grammar accepts.
@@ -88,25 +111,15 @@ def generate(engine: zel_core.Engine, scores: Scores, sampler: Sampler, *, max_t
     ids of each step as they come. Generation stops once the grammar
     accepts, when a step emits nothing, or after ``max_tokens``.
     """
-    engine.reset()
-    result = Generation()
-    started = time.perf_counter()
-    while len(result.token_ids) < max_tokens and not engine.has_reached_accept_state:
-        log_probs = np.array(scores(result.token_ids), copy=True)
-        engine.mask_invalid_tokens(log_probs)
+    def step(log_probs: np.ndarray, result: Generation) -> list[int]:
         recording = _RecordingSampler(sampler)
         chosen = engine.select_next_tokens(log_probs, recording)
         result.draws += recording.calls
-        if not chosen:
-            break
-        result.healed += chosen[0] not in recording.drawn
-        result.token_ids.extend(chosen)
-        result.steps.append(chosen)
-        if on_step is not None:
-            on_step(chosen)
-    result.seconds = time.perf_counter() - started
-    result.accepted = engine.has_reached_accept_state
-    return result
+        if chosen:
+            result.healed += chosen[0] not in recording.drawn
+        return chosen
+
+    return _decode(engine, scores, max_tokens, on_step, step)
 
 
 def generate_by_consuming(engine: zel_core.Engine, scores: Scores, sampler: Sampler, *,
@@ -119,12 +132,7 @@ def generate_by_consuming(engine: zel_core.Engine, scores: Scores, sampler: Samp
     then what the step emits. Stops as ``generate`` does; raises
     RuntimeError when every token of a row was drawn and refused.
     """
-    engine.reset()
-    result = Generation()
-    started = time.perf_counter()
-    while len(result.token_ids) < max_tokens and not engine.has_reached_accept_state:
-        log_probs = np.array(scores(result.token_ids), copy=True)
-        engine.mask_invalid_tokens(log_probs)
+    def step(log_probs: np.ndarray, result: Generation) -> list[int]:
         blocked = _lowest(log_probs.dtype)
         for _ in range(log_probs.shape[-1]):
             token = int(np.asarray(sampler(log_probs)).reshape(-1)[0])
@@ -134,13 +142,8 @@ def generate_by_consuming(engine: zel_core.Engine, scores: Scores, sampler: Samp
             log_probs[0, token] = blocked
         else:
             raise RuntimeError("every token was drawn and none continues the grammar")
-        emitted = [token]
         if multi_token_sampling:
-            emitted = engine.multi_token_mapping.get(token, emitted)
-        result.token_ids.extend(emitted)
-        result.steps.append(emitted)
-        if on_step is not None:
-            on_step(emitted)
-    result.seconds = time.perf_counter() - started
-    result.accepted = engine.has_reached_accept_state
-    return result
+            return engine.multi_token_mapping.get(token, [token])
+        return [token]
+
+    return _decode(engine, scores, max_tokens, on_step, step)

@@ -1,7 +1,6 @@
 // Token masks: which ids the grammar allows next, written into score arrays.
 #include "engine/engine.hpp"
 
-#include <random>
 #include <stdexcept>
 
 namespace zel {
@@ -41,13 +40,8 @@ TokenIdSet Engine::allowed_token_ids(const TokenizationSet &tokenizations, uint3
 void Engine::record_multi_token_sequence(const Tokenization &tokenization) {
     std::vector<TokenId> sequence;
     sequence.reserve(tokenization.size());
-    for (const std::string &piece : tokenization) {
-        const std::vector<unsigned int> &ids = ids_of(piece);
-        if (ids.empty())
-            throw std::runtime_error("vocabulary entry '" + piece + "' holds no token id");
-        std::uniform_int_distribution<size_t> pick(0, ids.size() - 1);
-        sequence.push_back(static_cast<TokenId>(ids[pick(shared_random_generator())]));
-    }
+    for (const std::string &piece : tokenization)
+        sequence.push_back(pick_vocabulary_id(vocabulary_, piece));
     TokenId first = sequence.front();
     auto stored = multi_token_mapping_.find(first);
     if (stored == multi_token_mapping_.end()) {
