@@ -145,8 +145,10 @@ PyType_Slot slots[] = {{Py_tp_traverse, (void *) traverse}, {Py_tp_clear, (void 
 } // namespace
 
 void bind_engine(nb::module_ &module) {
-    nb::class_<Engine>(module, "Engine", "Orchestrates token processing and interfaces with language models.",
-                       nb::type_slots(slots))
+    nb::class_<Engine> engine_class(module, "Engine",
+                                    "Orchestrates token processing and interfaces with language models.",
+                                    nb::type_slots(slots));
+    engine_class
         .def(
             "__init__",
             [](Engine *self, nb::typed<nb::mapping, nb::str, int> vocabulary, EncodeFunction encode_function,
@@ -237,6 +239,7 @@ void bind_engine(nb::module_ &module) {
              "Get the live token safe output for the current state.")
         .def("__repr__", &Engine::to_string, "Get a human-readable representation of the engine state.")
         .def("__str__", &Engine::to_string, "Get a string representation of the engine state.");
+    bind_exact_masks(engine_class);
 }
 
 } // namespace zel::bindings

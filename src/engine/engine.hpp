@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -27,6 +28,8 @@ namespace zel {
 // ordered piece by piece with byte-wise comparison.
 using Tokenization = std::vector<std::string>;
 using TokenizationSet = std::set<Tokenization>;
+
+class TokenTree;
 
 using ReverseVocabulary = std::unordered_map<TokenId, std::string>;
 
@@ -85,6 +88,14 @@ public:
     void mask_invalid_tokens(ScoreArray &scores);
     std::vector<TokenId> select_next_tokens(ScoreArray &log_probs, const DrawFunction &draw);
 
+    // Exact masks (exact_mask/): a token is allowed exactly when the live
+    // Steppers consume its own text whole; control tokens exactly when a
+    // Stepper has reached an accept state or the grammar has no Steppers
+    // left. interrupt_check is called now and then and may throw.
+    TokenBits compute_exact_token_mask(uint32_t size, const std::function<void()> &interrupt_check);
+    // One more than the largest id an exact mask can allow.
+    uint64_t exact_mask_id_bound();
+
     // Tokenization, reset and introspection.
     TokenizationSet break_into_tokens(const std::string &text) const;
     void reset(bool hard_reset);
@@ -104,6 +115,7 @@ private:
     TokenIdSet invalid_token_ids(uint32_t vocab_size);
     const std::vector<unsigned int> &ids_of(const std::string &piece) const;
     std::vector<TokenId> ids_to_emit(const StepperDelta &winner) const;
+    const TokenTree &token_tree();
 
     StateMachineRef state_machine_;
     std::vector<StepperRef> steppers_;
@@ -119,6 +131,8 @@ private:
     // Derived from vocabulary_ for prefix ranges and the longest key;
     // rebuilt when stale, also by const operations.
     mutable VocabularyIndex vocabulary_index_;
+    // Built from vocabulary_index_ by the first exact mask after a rebuild.
+    std::shared_ptr<const TokenTree> token_tree_;
 };
 
 } // namespace zel

@@ -31,6 +31,7 @@ void VocabularyIndex::refresh(const TrieMap &vocabulary) {
     offsets_.push_back(uint32_t(ids_.size()));
     generation_ = generation;
     built_ = true;
+    ++builds_;
 }
 
 std::pair<size_t, size_t> VocabularyIndex::prefix_range(const std::string &prefix) const {
