@@ -1,0 +1,207 @@
+"""Exact masks: fill_next_token_bitmask and mask_scores_exactly allow a token
+exactly when consume(t, token_healing=False) would keep a stepper."""
+
+import ctypes
+
+import numpy as np
+import pytest
+import zel_core as z
+from engine_kit import Scripted, make_engine
+from hypothesis import given
+from hypothesis import strategies as st
+from test_properties import examples, grammars, near, vocabularies, walk
+from zel.json_grammar import json_object_grammar, random_document
+from zel.leaves import CharacterClass, Literal
+from zel.vocabularies import synthetic_vocabulary
+
+
+def exact_mask(engine, size):
+    bitmask = np.zeros((1, (size + 31) // 32), dtype=np.int32)
+    engine.fill_next_token_bitmask(bitmask)
+    return np.unpackbits(bitmask.view(np.uint8), bitorder="little")[:size].astype(bool)
+
+
+def consumable(engine, size):
+    start = engine.steppers
+    valid = np.zeros(size, dtype=bool)
+    for token in range(size):
+        if engine.consume(token, token_healing=False) is not None:
+            valid[token] = True
+            engine.steppers = start
+    return valid
+
+
+# --------------------------------------------------------------------------- exactness
+
+
+@examples(80)
+@given(grammars(), vocabularies, st.data())
+def test_mask_allows_exactly_the_tokens_consume_keeps(grammar, texts, data):
+    machine, word = grammar
+    engine, _ = make_engine(texts, machine, multi_token_sampling=False)
+    engine.steppers = walk(machine, [data.draw(near(word), label="before")])
+    if not engine.steppers:
+        engine.reset()
+    assert exact_mask(engine, len(texts)).tolist() == consumable(engine, len(texts)).tolist()
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_mask_is_exact_along_json_documents(seed):
+    import random
+
+    vocabulary = synthetic_vocabulary(1024, seed=seed)
+    engine = z.Engine(vocabulary.vocabulary, vocabulary.encode, vocabulary.decode, multi_token_sampling=False)
+    engine.state_machine = json_object_grammar()
+    engine.reset()
+    ids = vocabulary.encode(random_document(random.Random(seed)))
+    for cut in sorted(random.Random(seed).sample(range(len(ids)), min(4, len(ids)))) + [len(ids)]:
+        engine.reset()
+        for token in ids[:cut]:
+            assert engine.consume(token, token_healing=False) is not None
+        assert (exact_mask(engine, vocabulary.size) == consumable(engine, vocabulary.size)).all()
+
+
+def test_keys_sharing_bytes_of_a_character_are_walked_by_whole_characters():
+    # é and è share their first UTF-8 byte; the Python leaf sees only str.
+    texts = ["é", "è", "éé", "éè", "ée", "e", "èé", "x"]
+    engine, _ = make_engine(texts, CharacterClass("éx", 1, 2), multi_token_sampling=False)
+    assert exact_mask(engine, len(texts)).tolist() == [True, False, True, False, False, False, False, True]
+
+
+# --------------------------------------------------------------------------- control and empty tokens
+
+
+def test_control_tokens_open_exactly_when_the_grammar_may_end():
+    texts = ["a", "b", "<end>"]
+    engine, _ = make_engine(texts, CharacterClass("a", 1, 2), control_tokens=[2], multi_token_sampling=False)
+    assert exact_mask(engine, 3).tolist() == [True, False, False]
+    engine.consume(0, token_healing=False)
+    assert exact_mask(engine, 3).tolist() == [True, False, True]
+    engine.consume(0, token_healing=False)
+    assert exact_mask(engine, 3).tolist() == [False, False, True]
+
+
+def test_without_steppers_a_grammar_allows_only_control_tokens_and_no_grammar_allows_all():
+    engine, _ = make_engine(["a", "b", "<end>"], Literal("a"), control_tokens=[2])
+    engine.steppers = []
+    assert exact_mask(engine, 3).tolist() == [False, False, True]
+    engine.reset(hard_reset=True)
+    assert exact_mask(engine, 3).tolist() == [True, True, True]
+
+
+def test_a_token_with_empty_text_is_never_allowed():
+    engine, _ = make_engine(["", "a"], Scripted())
+    assert exact_mask(engine, 2).tolist() == [False, True]
+
+
+# --------------------------------------------------------------------------- the bitmask
+
+
+def test_bitmask_layout_rows_and_padding():
+    texts = ["b"] * 40 + ["a"]
+    engine, _ = make_engine(texts, Literal("a"))
+    bitmask = np.full((3, 3), -1, dtype=np.int32)
+    engine.fill_next_token_bitmask(bitmask, index=1)
+    assert bitmask[1].tolist() == [0, 1 << 8, 0]
+    assert bitmask[0].tolist() == bitmask[2].tolist() == [-1, -1, -1]
+    strided = np.full((2, 6), -1, dtype=np.int32)
+    engine.fill_next_token_bitmask(strided[:, ::3], index=0)
+    assert strided[0].tolist() == [0, -1, -1, 1 << 8, -1, -1]
+
+
+@pytest.mark.parametrize("bitmask, error, message", [
+    (np.zeros((1, 2), dtype=np.float32), TypeError, "int32"),
+    (np.zeros((1, 2), dtype=np.int64), TypeError, "int32"),
+    (np.zeros(2, dtype=np.int32), ValueError, "two-dimensional"),
+    (np.zeros((1, 1), dtype=np.int32), ValueError, "needs 2"),
+    (np.zeros((1, 2), dtype=np.int32)[:, :0], ValueError, "needs 2"),
+    ([[0, 0]], TypeError, "must be an array"),
+])
+def test_bitmask_arguments_are_checked(bitmask, error, message):
+    engine, _ = make_engine(["a"] * 33, Literal("a"))
+    with pytest.raises(error, match=message):
+        engine.fill_next_token_bitmask(bitmask)
+
+
+@pytest.mark.parametrize("index", [-1, 2])
+def test_bitmask_index_is_checked_before_writing(index):
+    engine, _ = make_engine(["a"], Literal("a"))
+    bitmask = np.full((2, 1), 7, dtype=np.int32)
+    with pytest.raises(IndexError, match="out of range"):
+        engine.fill_next_token_bitmask(bitmask, index=index)
+    assert (bitmask == 7).all()
+
+
+def test_read_only_bitmask_is_refused():
+    engine, _ = make_engine(["a"], Literal("a"))
+    bitmask = np.zeros((1, 1), dtype=np.int32)
+    bitmask.flags.writeable = False
+    with pytest.raises(RuntimeError, match="read-only"):
+        engine.fill_next_token_bitmask(bitmask)
+
+
+def test_a_leaf_error_propagates_and_writes_nothing():
+    engine, _ = make_engine(["a", "b"], Scripted(error=KeyError("leaf")))
+    bitmask = np.full((1, 1), 7, dtype=np.int32)
+    with pytest.raises(KeyError):
+        engine.fill_next_token_bitmask(bitmask)
+    assert bitmask.tolist() == [[7]]
+
+
+# --------------------------------------------------------------------------- score arrays
+
+
+BLOCKED = {np.float64: -np.inf, np.float32: -np.inf, np.float16: -np.inf, np.int8: -128}
+
+
+@pytest.mark.parametrize("dtype", list(BLOCKED))
+@pytest.mark.parametrize("layout", ["1-D", "2-D", "strided", "reversed"])
+def test_scores_are_masked_in_place(dtype, layout):
+    engine, _ = make_engine(["a", "b", "ab", "c"], Literal("ab"))
+    big = np.ones((4, 12), dtype=dtype)
+    scores = {"1-D": big[0, :4], "2-D": big[:2, :4], "strided": big[::2, 1::3],
+              "reversed": big[::-1, 3::-1]}[layout]
+    assert engine.mask_scores_exactly(scores) is scores
+    expected = np.where([True, False, True, False], np.ones(4, dtype=dtype), BLOCKED[dtype])
+    assert (scores == np.broadcast_to(expected, scores.shape)).all()
+    assert (big == 1).sum() == big.size - (scores.size // 2)
+
+
+class Bfloat16View:
+    """Exports a uint16 array through DLPack as bfloat16 (type code 4), as
+    array libraries with a genuine bfloat16 type do."""
+
+    def __init__(self, array):
+        self.array = array
+
+    def __dlpack__(self, **options):
+        capsule = self.array.__dlpack__()
+        get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
+        get_pointer.restype, get_pointer.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
+        tensor = get_pointer(capsule, b"dltensor")
+        ctypes.c_uint8.from_address(tensor + 20).value = 4  # DLTensor.dtype.code
+        return capsule
+
+    def __dlpack_device__(self):
+        return self.array.__dlpack_device__()
+
+
+def test_bfloat16_scores_through_dlpack():
+    engine, _ = make_engine(["a", "b", "c"], Literal("a"))
+    patterns = np.zeros((2, 3), dtype=np.uint16)
+    with pytest.raises(RuntimeError, match="Unsupported tensor dtype"):  # it is seen as bfloat16
+        engine.mask_invalid_tokens(Bfloat16View(patterns))
+    engine.mask_scores_exactly(Bfloat16View(patterns))
+    assert patterns.tolist() == [[0, 0xFF80, 0xFF80]] * 2
+
+
+@pytest.mark.parametrize("scores, error", [
+    (np.zeros((1, 1, 2), dtype=np.float32), ValueError),
+    (np.zeros((1, 2), dtype=np.int32), TypeError),
+    (np.zeros((1, 2), dtype=np.complex64), TypeError),
+])
+def test_unsupported_scores_are_refused(scores, error):
+    engine, _ = make_engine(["a", "b"], Literal("a"))
+    with pytest.raises(error):
+        engine.mask_scores_exactly(scores)
+    assert (scores == 0).all()
