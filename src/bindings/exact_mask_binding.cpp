@@ -5,11 +5,14 @@
 
 #include <stdexcept>
 #include <string>
+#include <typeinfo>
 
+#include "bindings/py_state_machine.hpp"
 #include "bindings/registration.hpp"
 #include "bindings/score_arrays.hpp"
 #include "engine/engine.hpp"
 #include "exact_mask/mask_writing.hpp"
+#include "exact_mask/native_chain.hpp"
 
 namespace nb = nanobind;
 
@@ -44,6 +47,16 @@ Args:
 
 Returns:
     The same array)doc";
+
+// Python subclasses of StateMachine that override no traversal operation
+// (the JSON kit's containers) traverse natively.
+bool traverses_natively(StateMachine &machine) {
+    if (typeid(machine) == typeid(StateMachine))
+        return true;
+    if (auto *subclass = dynamic_cast<PyStateMachine *>(&machine))
+        return !subclass->overrides_traversal();
+    return false;
+}
 
 void check_interrupt() {
     if (PyErr_CheckSignals() != 0)
@@ -93,6 +106,7 @@ nb::object mask_scores_exactly(Engine &engine, nb::handle scores) {
 } // namespace
 
 void bind_exact_masks(nb::class_<Engine> &engine_class) {
+    set_native_traversal_test(&traverses_natively);
     engine_class
         .def("fill_next_token_bitmask", &fill_next_token_bitmask, nb::arg("bitmask"), nb::arg("index") = 0,
              nb::sig("def fill_next_token_bitmask(self, bitmask: numpy.typing.NDArray[numpy.int32], "

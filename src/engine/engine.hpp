@@ -29,7 +29,7 @@ namespace zel {
 using Tokenization = std::vector<std::string>;
 using TokenizationSet = std::set<Tokenization>;
 
-class TokenTree;
+class ExactMaskCache;
 
 using ReverseVocabulary = std::unordered_map<TokenId, std::string>;
 
@@ -115,7 +115,7 @@ private:
     TokenIdSet invalid_token_ids(uint32_t vocab_size);
     const std::vector<unsigned int> &ids_of(const std::string &piece) const;
     std::vector<TokenId> ids_to_emit(const StepperDelta &winner) const;
-    const TokenTree &token_tree();
+    ExactMaskCache &exact_mask_cache();
 
     StateMachineRef state_machine_;
     std::vector<StepperRef> steppers_;
@@ -132,7 +132,7 @@ private:
     // rebuilt when stale, also by const operations.
     mutable VocabularyIndex vocabulary_index_;
     // Built from vocabulary_index_ by the first exact mask after a rebuild.
-    std::shared_ptr<const TokenTree> token_tree_;
+    std::shared_ptr<ExactMaskCache> exact_mask_cache_;
 };
 
 } // namespace zel

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/vocabulary_index.hpp"
@@ -33,10 +35,14 @@ public:
     // walk hands to the grammar is whole characters (Python leaves receive
     // str).
     explicit TokenTree(const VocabularyIndex &index);
+    // From (key, ids) entries sorted by key, each key once.
+    using Entries = std::vector<std::pair<std::string, std::vector<unsigned int>>>;
+    explicit TokenTree(const Entries &entries);
 
     const std::vector<TokenTreeNode> &nodes() const { return nodes_; }
-    std::string edge(const TokenTreeNode &node) const {
-        return std::string(arena_.data() + node.edge_begin, node.edge_end - node.edge_begin);
+    std::string edge(const TokenTreeNode &node) const { return std::string(edge_view(node)); }
+    std::string_view edge_view(const TokenTreeNode &node) const {
+        return std::string_view(arena_.data() + node.edge_begin, node.edge_end - node.edge_begin);
     }
     const char *arena() const { return arena_.data(); }
     const unsigned int *ids() const { return ids_.data(); }
@@ -49,8 +55,9 @@ public:
     uint64_t index_build() const { return index_build_; }
 
 private:
-    void add_children(const VocabularyIndex &index, size_t first, size_t last, size_t depth,
-                      uint32_t level);
+    template <typename Keys> void build(const Keys &keys);
+    template <typename Keys>
+    void add_children(const Keys &keys, size_t first, size_t last, size_t depth, uint32_t level);
 
     std::vector<TokenTreeNode> nodes_;
     std::string arena_;

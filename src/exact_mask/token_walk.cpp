@@ -9,15 +9,14 @@ namespace {
 // Nodes between two interrupt checks.
 constexpr uint32_t kCheckInterval = 1024;
 
-// The Steppers that consume all of `text`, equal ones once.
+} // namespace
+
 std::vector<StepperRef> advance_whole(const std::vector<StepperRef> &steppers, const std::string &text) {
     std::vector<StepperRef> advanced;
     for (StepperDelta &delta : advance_all(steppers, text, nullptr, false).release())
         advanced.push_back(std::move(delta.stepper));
     return advanced;
 }
-
-} // namespace
 
 void allow_consumable_tokens(const TokenTree &tree, const std::vector<StepperRef> &steppers,
                              TokenBits &allowed, const InterruptCheck &interrupt_check) {

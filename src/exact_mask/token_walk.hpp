@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "engine/token_set.hpp"
@@ -15,6 +16,9 @@ namespace zel {
 // Called now and then during long walks; it may throw to abandon the walk
 // (the binding layer raises KeyboardInterrupt there).
 using InterruptCheck = std::function<void()>;
+
+// The Steppers that consume all of `text`, equal ones once.
+std::vector<StepperRef> advance_whole(const std::vector<StepperRef> &steppers, const std::string &text);
 
 // Sets the bit of every id (below allowed.size()) whose key the Steppers
 // consume whole. The Steppers after each prefix are kept on a stack, one
