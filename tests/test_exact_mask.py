@@ -205,3 +205,84 @@ def test_unsupported_scores_are_refused(scores, error):
     with pytest.raises(error):
         engine.mask_scores_exactly(scores)
     assert (scores == 0).all()
+
+
+# --------------------------------------------------------------------------- native leaves
+
+
+import zel_core.leaves as native  # noqa: E402
+
+LETTERS = "abcé"
+PATTERNS = ["a+b?", "(ab|é)*c", "[a-c]{1,3}", "é?[^a]", "b|ba|bac", "(a|b)*é+"]
+
+
+class Container(z.StateMachine):
+    """A Python subclass that overrides nothing: its traversal stays native."""
+
+
+class RoutedContainer(z.StateMachine):
+    """A Python subclass whose edges come from Python."""
+
+    def get_edges(self, state):
+        return super().get_edges(state)
+
+
+@st.composite
+def native_leaves(draw, name, optional):
+    kind = draw(st.sampled_from(["literal", "class", "regex", "python"]))
+    options = {"identifier": name, "is_optional": optional and draw(st.booleans())}
+    if kind == "literal":
+        return native.Literal(draw(st.text(LETTERS, min_size=1, max_size=3)), **options)
+    if kind == "class":
+        low = draw(st.integers(1, 2))
+        return native.CharacterClass(draw(st.text(LETTERS, min_size=1, max_size=3)), low,
+                                     draw(st.none() | st.integers(low, 3)), **options)
+    if kind == "regex":
+        return native.Regex(draw(st.sampled_from(PATTERNS)), whole_tokens=draw(st.booleans()), **options)
+    return CharacterClass(draw(st.text(LETTERS, min_size=1, max_size=3)), 1, 2, identifier=name)
+
+
+@st.composite
+def mixed_grammars(draw):
+    """Chains of slots, each a leaf or a choice of two, in plain, Python or
+    Python-routed containers, with an optional loop back to the start."""
+    slots, loop = [], draw(st.booleans())
+    for i in range(draw(st.integers(1, 3))):
+        # An optional leaf in a loop would let the loop go round on nothing.
+        choices = [draw(native_leaves(f"leaf{i}.{j}", not loop)) for j in range(draw(st.integers(1, 2)))]
+        container = draw(st.sampled_from([z.StateMachine, Container, RoutedContainer]))
+        slots.append(choices[0] if len(choices) == 1 else
+                     container({0: [(leaf, "$") for leaf in choices]}, identifier=f"slot{i}"))
+    last = len(slots) - 1
+    graph = {i: [(m, i + 1 if i < last else "$")] for i, m in enumerate(slots)}
+    if loop:
+        graph[last].append((slots[last], 0))
+    return draw(st.sampled_from([z.StateMachine, Container]))(graph)
+
+
+mixed_vocabularies = st.lists(st.text(LETTERS, min_size=1, max_size=3), min_size=1, max_size=16,
+                              unique=True).map(lambda ks: sorted(set(ks) | set(LETTERS)))
+
+
+@examples(120)
+@given(mixed_grammars(), mixed_vocabularies, st.data())
+def test_mask_is_exact_over_native_and_python_leaves(machine, texts, data):
+    engine, _ = make_engine(texts, machine, multi_token_sampling=False)
+    for step in range(4):
+        valid = consumable(engine, len(texts))
+        assert exact_mask(engine, len(texts)).tolist() == valid.tolist(), step
+        if not valid.any():
+            break
+        engine.consume(data.draw(st.sampled_from(np.flatnonzero(valid).tolist()), label=f"token {step}"),
+                       token_healing=False)
+
+
+@pytest.mark.parametrize("container", [z.StateMachine, RoutedContainer])
+def test_a_whole_token_leaf_that_may_go_on_refuses_a_token_running_past_it(container):
+    # "ac" would pass in pieces ("a", then "c") but a whole-token leaf that
+    # could still take "b" refuses it whole.
+    texts = ["a", "ab", "ac", "c", "abc"]
+    leaf = native.Regex("a|ab", whole_tokens=True, identifier="word")
+    engine, _ = make_engine(texts, container({0: [(leaf, 1)], 1: [(native.Literal("c"), "$")]}),
+                            multi_token_sampling=False)
+    assert exact_mask(engine, 5).tolist() == consumable(engine, 5).tolist() == [True, True, False, False, True]
