@@ -70,6 +70,9 @@ TokenBits Engine::compute_exact_token_mask(uint32_t size, const std::function<vo
     // Copies: Python code run by the walk may replace the Engine's Steppers
     // or its vocabulary.
     std::vector<StepperRef> steppers = steppers_;
+    // The mask allows tokens for their own text: no learned sequence
+    // stands in for them after it.
+    forget_learned_sequences();
     if (steppers.empty() && !state_machine_)
         return TokenBits(size, true);
     exact_mask_cache();
