@@ -35,7 +35,8 @@ Args:
     strict: Whether to strictly enforce constraints (no fallback)
     multi_token_sampling: Whether to enable multi-token sequence handling
     max_resamples: Maximum number of sampling attempts for a valid token
-    control_tokens: Token IDs that should be blocked until reaching an accept state)doc";
+    control_tokens: Token IDs that should be blocked until reaching an accept state
+    max_rollback_tokens: How many advances rollback() can undo (0 keeps none))doc";
 
 void add_vocabulary_entry(VocabularyEntries &entries, nb::handle key, nb::handle value) {
     if (!PyUnicode_Check(key.ptr()))
@@ -129,6 +130,10 @@ int traverse(PyObject *self, visitproc visit, void *arg) {
     for (const StepperRef &stepper : engine->steppers())
         if (int stop = visit_shared(stepper.get(), visit, arg))
             return stop;
+    for (const std::vector<StepperRef> &steppers : engine->rollback_history())
+        for (const StepperRef &stepper : steppers)
+            if (int stop = visit_shared(stepper.get(), visit, arg))
+                return stop;
     if (int stop = visit_function<PythonDecode>(engine->decode_function(), visit, arg))
         return stop;
     return visit_function<PythonEncode>(engine->encode_function(), visit, arg);
@@ -153,14 +158,16 @@ void bind_engine(nb::module_ &module) {
             "__init__",
             [](Engine *self, nb::typed<nb::mapping, nb::str, int> vocabulary, EncodeFunction encode_function,
                DecodeFunction decode_function, bool strict, bool multi_token_sampling, int32_t max_resamples,
-               std::vector<unsigned int> control_tokens) {
-                EngineOptions options{strict, multi_token_sampling, max_resamples, token_ids(control_tokens)};
+               std::vector<unsigned int> control_tokens, size_t max_rollback_tokens) {
+                EngineOptions options{strict, multi_token_sampling, max_resamples, token_ids(control_tokens),
+                                      max_rollback_tokens};
                 new (self) Engine(vocabulary_entries(vocabulary), std::move(encode_function),
                                   std::move(decode_function), std::move(options));
             },
             nb::arg("vocabulary"), nb::arg("encode_function").none(), nb::arg("decode_function").none(),
             nb::arg("strict") = false, nb::arg("multi_token_sampling") = true, nb::arg("max_resamples") = 5,
-            nb::arg("control_tokens") = std::vector<unsigned int>{}, kInitDoc)
+            nb::arg("control_tokens") = std::vector<unsigned int>{}, nb::kw_only(),
+            nb::arg("max_rollback_tokens") = 0, kInitDoc)
         .def_prop_ro("has_reached_accept_state", &Engine::has_reached_accept_state,
                      "Check if any stepper has reached an accept state.")
         .def_prop_ro("strict", &Engine::strict,
@@ -253,6 +260,7 @@ void bind_engine(nb::module_ &module) {
             "multi-token sequence the latest mask learned for it at this position\n"
             "(or that the caller assigned since), or None when it stands for itself.");
     bind_exact_masks(engine_class);
+    bind_engine_rollback(engine_class);
 }
 
 } // namespace zel::bindings

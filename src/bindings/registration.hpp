@@ -15,6 +15,8 @@ void bind_stepper(nanobind::module_ &module);
 void bind_engine(nanobind::module_ &module);
 // The exact-mask methods of Engine, added by bind_engine.
 void bind_exact_masks(nanobind::class_<Engine> &engine_class);
+// Engine.rollback and its limit, added by bind_engine.
+void bind_engine_rollback(nanobind::class_<Engine> &engine_class);
 void bind_trie_map(nanobind::module_ &module);
 void bind_stepper_delta(nanobind::module_ &module);
 

@@ -29,7 +29,7 @@ Engine::Engine(const std::vector<std::pair<std::string, unsigned int>> &vocabula
     : vocabulary_(kVocabularyBurstThreshold), decode_function_(std::move(decode_function)),
       encode_function_(std::move(encode_function)), strict_(options.strict),
       multi_token_sampling_(options.multi_token_sampling), max_resamples_(options.max_resamples),
-      control_tokens_(std::move(options.control_tokens)) {
+      control_tokens_(std::move(options.control_tokens)), rollback_limit_(options.rollback_limit) {
     vocabulary_.max_load_factor(kVocabularyMaxLoadFactor);
     reverse_vocabulary_.reserve(vocabulary.size());
     std::vector<TokenId> single_id(1);
@@ -74,13 +74,26 @@ void Engine::reset(bool hard_reset) {
 }
 
 void Engine::install_steppers(std::vector<StepperRef> steppers) {
+    std::deque<std::vector<StepperRef>> forgotten = std::exchange(rollback_history_, {});
+    replace_steppers(std::move(steppers));
+}
+
+void Engine::replace_steppers(std::vector<StepperRef> steppers) {
     std::vector<StepperRef> dropped = std::exchange(steppers_, std::move(steppers));
     ++steppers_generation_;
 }
 
 void Engine::install_advanced_steppers(std::vector<StepperRef> steppers) {
     keep_one_per_position(steppers);
-    install_steppers(std::move(steppers));
+    std::vector<StepperRef> forgotten;
+    if (rollback_limit_ > 0) {
+        rollback_history_.push_back(steppers_);
+        if (rollback_history_.size() > rollback_limit_) {
+            forgotten = std::move(rollback_history_.front());
+            rollback_history_.pop_front();
+        }
+    }
+    replace_steppers(std::move(steppers));
 }
 
 const std::vector<TokenId> *Engine::learned_sequence(TokenId token_id) const {
@@ -152,6 +165,7 @@ std::string Engine::to_string() {
 void Engine::release_references() {
     StateMachineRef machine = std::move(state_machine_);
     std::vector<StepperRef> steppers = std::exchange(steppers_, {});
+    std::deque<std::vector<StepperRef>> history = std::exchange(rollback_history_, {});
     ++steppers_generation_;
     decode_function_ = nullptr;
     encode_function_ = nullptr;

@@ -4,7 +4,9 @@
 // checked next-token choices.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -46,6 +48,8 @@ struct EngineOptions {
     bool multi_token_sampling = true;
     int32_t max_resamples = 5;
     std::vector<TokenId> control_tokens;
+    // How many advances rollback() can undo (0: none are kept).
+    size_t rollback_limit = 0;
 };
 
 class Engine {
@@ -106,6 +110,15 @@ public:
     // One more than the largest id an exact mask can allow.
     uint64_t exact_mask_id_bound();
 
+    // Rollback (engine/rollback.cpp): the Steppers from before each of the
+    // last rollback_limit() advances are kept, so that up to that many can
+    // be undone; a reset or an assignment of Steppers forgets them.
+    size_t rollback_limit() const { return rollback_limit_; }
+    void set_rollback_limit(size_t limit);
+    size_t rollback_depth() const { return rollback_history_.size(); }
+    void rollback(size_t advances);
+    const std::deque<std::vector<StepperRef>> &rollback_history() const { return rollback_history_; }
+
     // Tokenization, reset and introspection.
     TokenizationSet break_into_tokens(const std::string &text) const;
     void reset(bool hard_reset);
@@ -129,8 +142,11 @@ private:
     // Replaces the live Steppers. The old list leaves the Engine before it
     // is dropped: dropping it can run Python that looks at the Engine.
     void install_steppers(std::vector<StepperRef> steppers);
-    // The same after an advance, keeping one Stepper per position.
+    // The same after an advance, keeping one Stepper per position and the
+    // Steppers it replaces for rollback.
     void install_advanced_steppers(std::vector<StepperRef> steppers);
+    // Replaces the live Steppers, history left as it is.
+    void replace_steppers(std::vector<StepperRef> steppers);
 
     StateMachineRef state_machine_;
     std::vector<StepperRef> steppers_;
@@ -156,6 +172,9 @@ private:
     mutable VocabularyIndex vocabulary_index_;
     // Built from vocabulary_index_ by the first exact mask after a rebuild.
     std::shared_ptr<ExactMaskCache> exact_mask_cache_;
+    // Oldest first; at most rollback_limit_ entries.
+    std::deque<std::vector<StepperRef>> rollback_history_;
+    size_t rollback_limit_ = 0;
 };
 
 } // namespace zel
