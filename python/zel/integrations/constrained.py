@@ -130,7 +130,12 @@ class ConstrainedSequence:
     @property
     def finished(self) -> bool:
         """An end token came, or the grammar accepts and nothing can follow."""
-        return self.ended or (self.engine.has_reached_accept_state and nothing_can_follow(self.engine))
+        if self.ended:
+            return True
+        started = time.perf_counter()
+        done = self.engine.has_reached_accept_state and nothing_can_follow(self.engine)
+        self.zel_seconds += time.perf_counter() - started
+        return done
 
     def result(self) -> tuple[bool, Any]:
         return accepted_value(self.engine)
