@@ -98,7 +98,10 @@ public:
             return stop;
         if (int stop = visit(sub_stepper_.get()))
             return stop;
-        return history_.visit_newest_first(
+        // Only the entries of this Stepper's own cells: a cell that other
+        // Steppers share is theirs as much as this one's, and reporting its
+        // entry from every owner would count one reference several times.
+        return history_.visit_unshared_newest_first(
             [&](const StepperRef &archived) { return visit(archived.get()); });
     }
 
