@@ -5,6 +5,7 @@ import weakref
 
 import pytest
 import zel_core as z
+from zel.leaves import Literal, LiteralStepper
 
 
 class Machine(z.StateMachine):
@@ -80,3 +81,54 @@ def test_objects_reachable_only_natively_survive_collection():
     assert m.state_graph[0][0][0] is refs[0]() and holder.sub_stepper.state_machine is refs[0]()
     assert holder.history[0] is refs[1]() and holder.history[0].tag == "kept"
     assert len(m.get_steppers()) == 1
+
+
+# --- cycles through Steppers that only native code has seen --------------------
+
+class Leaf(Literal):
+    pass
+
+
+def engine_whose_leaf_owns_it(tokens=()):
+    """An Engine whose grammar's leaf refers back to the Engine; reset and the
+    tokens make its Steppers natively (they have no Python objects)."""
+    engine = z.Engine({"a": 0, "b": 1}, None, lambda ids: "ab"[ids[0]])
+    leaf = Leaf("abab")
+    leaf.owner = engine
+    # The middle machine is native: its Steppers are native-only too.
+    engine.state_machine = Machine({0: [(z.StateMachine({0: [(leaf, "$")]}), "$")]})
+    engine.reset()
+    for token in tokens:
+        assert engine.consume(token) == token
+    return engine
+
+
+@pytest.mark.parametrize("tokens", [(), (0,), (0, 1, 0)], ids=["reset", "one token", "three tokens"])
+def test_cycles_through_native_only_steppers_are_collected(tokens):
+    gc.collect()
+    refs = []
+    for _ in range(50):
+        refs.append(weakref.ref(engine_whose_leaf_owns_it(tokens).state_machine))
+    gc.collect()
+    assert [r() for r in refs] == [None] * len(refs)
+
+
+def test_native_only_steppers_shared_between_live_engines_keep_what_they_reach():
+    first, second = engine_whose_leaf_owns_it((0,)), engine_whose_leaf_owns_it()
+    # Clones share their native-only sub-Steppers with the originals, so
+    # neither Engine owns them alone.
+    second.steppers = [s.clone() for s in first.steppers]
+    # (Found without asking the native-only Steppers, which would give them
+    # Python objects.)
+    leaves = [weakref.ref(o) for o in gc.get_objects() if isinstance(o, LiteralStepper)
+              and getattr(o.state_machine, "owner", None) in (first, second)]
+    gc.collect()
+    assert leaves and all(r() is not None for r in leaves)
+    assert [e.consume(1) for e in (first, second)] == [1, 1]
+    assert [s.get_raw_value() for e in (first, second) for s in e.steppers] == ["ab", "ab"]
+    # Once nothing is shared any more, both cycles are collected.
+    refs = [weakref.ref(first.state_machine), weakref.ref(second.state_machine)]
+    second.reset()
+    del first, second
+    gc.collect()
+    assert [r() for r in refs] == [None, None]

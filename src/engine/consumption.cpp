@@ -38,7 +38,7 @@ std::optional<TokenId> Engine::consume(TokenId token_id, bool token_healing) {
     }
     if (survivors.empty())
         return std::nullopt;
-    steppers_ = std::move(survivors);
+    replace(steppers_, std::move(survivors));
     return token_id;
 }
 
@@ -50,8 +50,8 @@ void Engine::consume_text(const std::string &input, bool token_healing) {
     for (StepperDelta &delta : deltas.release())
         survivors.push_back(std::move(delta.stepper));
     for (StepperRef &stepper : survivors)
-        stepper->append_token_ids(encode_function_(input));
-    steppers_ = std::move(survivors);
+        stepper->append_token_ids(call_encode(encode_function_, input));
+    replace(steppers_, std::move(survivors));
 }
 
 } // namespace zel

@@ -16,13 +16,6 @@ constexpr float kVocabularyMaxLoadFactor = 8.0f;
 
 } // namespace
 
-TokenId checked_token_id(uint64_t id) {
-    if (id > uint64_t(INT32_MAX))
-        throw std::invalid_argument("token id " + std::to_string(id) +
-                                    " is out of range: token ids run from 0 to 2**31 - 1");
-    return static_cast<TokenId>(id);
-}
-
 Engine::Engine(const std::vector<std::pair<std::string, unsigned int>> &vocabulary,
                EncodeFunction encode_function, DecodeFunction decode_function, EngineOptions options)
     : vocabulary_(kVocabularyBurstThreshold), decode_function_(std::move(decode_function)),
@@ -40,7 +33,7 @@ Engine::Engine(const std::vector<std::pair<std::string, unsigned int>> &vocabula
             text = " ";
         } else {
             single_id[0] = static_cast<TokenId>(id);
-            text = decode_function_(single_id);
+            text = call_decode(decode_function_, single_id);
         }
         auto found = vocabulary_.find(text);
         if (found != vocabulary_.end())
@@ -49,6 +42,14 @@ Engine::Engine(const std::vector<std::pair<std::string, unsigned int>> &vocabula
             trie_insert(vocabulary_, text, id);
         reverse_vocabulary_[static_cast<TokenId>(id)] = std::move(text);
     }
+}
+
+void Engine::set_vocabulary(const TrieMap &vocabulary) {
+    for (auto entry = vocabulary.cbegin(); entry != vocabulary.cend(); ++entry)
+        for (unsigned int id : entry.value())
+            checked_token_id(id);
+    vocabulary_ = vocabulary;
+    vocabulary_index_.invalidate();
 }
 
 // Operations that may run Python code walk a copy of the Stepper list, so
@@ -66,12 +67,14 @@ bool Engine::has_reached_accept_state() {
 
 void Engine::reset(bool hard_reset) {
     if (hard_reset) {
-        state_machine_.reset();
-        steppers_.clear();
+        release(state_machine_);
+        release(steppers_);
         return;
     }
-    if (state_machine_)
-        steppers_ = state_machine_->get_steppers(std::nullopt);
+    // Python code reached from get_steppers may drop the Engine's grammar;
+    // the walk keeps it alive until it is done.
+    if (StateMachineRef machine = state_machine_)
+        replace(steppers_, machine->get_steppers(std::nullopt));
 }
 
 std::optional<std::string> Engine::get_current_state() {
@@ -124,11 +127,10 @@ std::string Engine::to_string() {
 }
 
 void Engine::release_references() {
-    StateMachineRef machine = std::move(state_machine_);
-    std::vector<StepperRef> steppers = std::move(steppers_);
-    steppers_.clear();
-    decode_function_ = nullptr;
-    encode_function_ = nullptr;
+    release(state_machine_);
+    release(steppers_);
+    release(decode_function_);
+    release(encode_function_);
 }
 
 } // namespace zel

@@ -3,6 +3,7 @@
 #include "support/stack_guard.hpp"
 #include "grammar/stepper.hpp"
 #include "support/nested_release.hpp"
+#include "support/replace.hpp"
 
 #include <stdexcept>
 
@@ -21,6 +22,11 @@ StateMachine &Stepper::machine() {
     if (!state_machine_)
         throw std::runtime_error("this stepper has no state machine");
     return *state_machine_;
+}
+
+StateMachineRef Stepper::held_machine() {
+    machine();
+    return state_machine_;
 }
 
 StepperRef Stepper::make_clone_target() {
@@ -48,7 +54,7 @@ std::optional<std::string> Stepper::get_remaining_input() { return remaining_inp
 void Stepper::set_remaining_input(std::optional<std::string> value) { remaining_input_ = std::move(value); }
 std::vector<TokenId> Stepper::get_token_ids_history() { return token_ids_history_; }
 std::vector<StepperRef> Stepper::get_history() { return history_; }
-void Stepper::set_history(std::vector<StepperRef> history) { history_ = std::move(history); }
+void Stepper::set_history(std::vector<StepperRef> history) { replace(history_, std::move(history)); }
 StateId Stepper::get_current_state() { return current_state_; }
 void Stepper::set_current_state(StateId state) { current_state_ = std::move(state); }
 std::optional<StateId> Stepper::get_target_state() { return target_state_; }
@@ -57,9 +63,9 @@ uint32_t Stepper::get_consumed_character_count() { return consumed_character_cou
 void Stepper::set_consumed_character_count(uint32_t count) { consumed_character_count_ = count; }
 void Stepper::set_token_ids_history(std::vector<TokenId> ids) { token_ids_history_ = std::move(ids); }
 StateMachineRef Stepper::get_state_machine() { return state_machine_; }
-void Stepper::set_state_machine(StateMachineRef machine) { state_machine_ = std::move(machine); }
+void Stepper::set_state_machine(StateMachineRef machine) { replace(state_machine_, std::move(machine)); }
 StepperRef Stepper::get_sub_stepper() { return sub_stepper_; }
-void Stepper::set_sub_stepper(StepperRef sub_stepper) { sub_stepper_ = std::move(sub_stepper); }
+void Stepper::set_sub_stepper(StepperRef sub_stepper) { replace(sub_stepper_, std::move(sub_stepper)); }
 
 void Stepper::add_to_history(StepperRef stepper) {
     set_consumed_character_count(get_consumed_character_count() +
@@ -79,14 +85,14 @@ void Stepper::append_token_ids(const std::vector<TokenId> &ids) {
     if (sub_stepper_) {
         StepperRef own = sub_stepper_->clone();
         own->append_token_ids(ids);
-        sub_stepper_ = std::move(own);
+        replace(sub_stepper_, std::move(own));
     }
     // Ids also belong to the last finished transition while the current one
     // has not consumed anything yet.
     if (into_history) {
         StepperRef own = history_.back()->clone();
         own->append_token_ids(ids);
-        history_.back() = std::move(own);
+        replace(history_.back(), std::move(own));
     }
 }
 
@@ -96,7 +102,7 @@ bool Stepper::equals(StepperRef other) {
     StepperRef mine = sub_stepper_, theirs = other->get_sub_stepper();
     bool same_sub = (mine && theirs) ? mine->equals(theirs) : (!mine && !theirs);
     bool same_accept = has_reached_accept_state() == other->has_reached_accept_state();
-    bool same_machine = machine().equals(other->get_state_machine());
+    bool same_machine = held_machine()->equals(other->get_state_machine());
     bool same_target = target_state_ == other->get_target_state();
     bool same_count = get_consumed_character_count() == other->get_consumed_character_count();
     return same_sub && same_accept && same_machine && same_target && same_count;
@@ -130,14 +136,9 @@ Stepper::~Stepper() {
 }
 
 void Stepper::release_references() {
-    // Moved out first: dropping a reference may run arbitrary code that looks
-    // at this Stepper again.
-    std::vector<StepperRef> history = std::move(history_);
-    StepperRef sub = std::move(sub_stepper_);
-    StateMachineRef machine = std::move(state_machine_);
-    history_.clear();
-    sub_stepper_ = StepperRef();
-    state_machine_ = StateMachineRef();
+    release(history_);
+    release(sub_stepper_);
+    release(state_machine_);
 }
 
 } // namespace zel

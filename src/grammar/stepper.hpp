@@ -20,6 +20,11 @@ using TokenId = int32_t;
 using DecodeFunction = std::function<std::string(std::vector<TokenId>)>;
 using EncodeFunction = std::function<std::vector<TokenId>(std::string)>;
 
+// Call the detokenizer and the tokenizer; an absent one is an error that says
+// what to pass (std::runtime_error), not the standard library's bare one.
+std::string call_decode(const DecodeFunction &decode_function, std::vector<TokenId> ids);
+std::vector<TokenId> call_encode(const EncodeFunction &encode_function, std::string text);
+
 class Stepper : public nanobind::intrusive_base {
 public:
     explicit Stepper(StateMachineRef state_machine,
@@ -85,6 +90,10 @@ public:
     StepperRef start_step(StepperRef sub_stepper, StateId target_state,
                           std::optional<std::string> token);
     std::vector<StepperRef> complete_step(StepperRef sub_stepper);
+    // complete_step in two halves: the clone that took the step, and the
+    // Steppers that follow from that clone.
+    StepperRef finish_step(StepperRef sub_stepper);
+    static std::vector<StepperRef> continue_after_step(StepperRef finished);
     StepperRef step(std::optional<std::string> new_value,
                     std::optional<std::string> remaining_input);
     std::vector<StepperRef> branch(std::optional<std::string> token);
@@ -113,6 +122,9 @@ protected:
 
     // The machine walked; throws when a garbage-collected Stepper lost it.
     StateMachine &machine();
+    // The same, held for calls that may run Python code, which could drop
+    // this Stepper's own reference midway.
+    StateMachineRef held_machine();
 
 private:
     std::vector<StepperRef> history_;
