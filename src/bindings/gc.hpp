@@ -18,10 +18,14 @@
 // generation) and generic: a node type takes part by providing
 // `visit_references(visit)`, calling visit with each (possibly null) pointer
 // it holds, and `self_py()` and `ref_count()` as nanobind::intrusive_base
-// does.
+// does. The cells of shared lists (Stepper histories) are nodes too: visit is
+// called with the address of the shared pointer that refers to a cell; the
+// cell's count is that pointer's use count, and a cell refers to its value
+// and to the cell before it.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -40,13 +44,18 @@ public:
             return 0;
         if (PyObject *python_object = node->self_py())
             return visit_(python_object, arg_);
-        size_t references = node->ref_count();
-        if (references > 1) {
-            size_t &found = found_[node];
-            if (++found < references)
-                return 0;
-        }
+        if (!found_all(node, node->ref_count()))
+            return 0;
         owned_.push_back({node, &expand<Node>});
+        return 0;
+    }
+
+    // One reference to a cell of a shared list.
+    template <typename Cell> int reach(const std::shared_ptr<Cell> *holder) {
+        const Cell *cell = holder->get();
+        if (!cell || !found_all(cell, size_t(holder->use_count())))
+            return 0;
+        owned_.push_back({cell, &expand_cell<Cell>});
         return 0;
     }
 
@@ -62,9 +71,24 @@ public:
     }
 
 private:
+    // Counts one more reference found to `node`: true once every reference
+    // it has was found.
+    bool found_all(const void *node, size_t references) {
+        if (references <= 1)
+            return true;
+        return ++found_[node] == references;
+    }
+
     template <typename Node> static int expand(const void *node, OwnedReferenceWalk &walk) {
         return static_cast<const Node *>(node)->visit_references(
             [&walk](const auto *child) { return walk.reach(child); });
+    }
+
+    template <typename Cell> static int expand_cell(const void *node, OwnedReferenceWalk &walk) {
+        const Cell *cell = static_cast<const Cell *>(node);
+        if (int stop = walk.reach(cell->value.get()))
+            return stop;
+        return walk.reach(&cell->earlier);
     }
 
     struct Owned {

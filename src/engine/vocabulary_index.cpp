@@ -6,8 +6,7 @@
 namespace zel {
 
 void VocabularyIndex::refresh(const TrieMap &vocabulary) {
-    uint64_t generation = trie_generation();
-    if (built_ && generation == generation_)
+    if (built_ && vocabulary.identity() == identity_ && vocabulary.generation() == generation_)
         return;
     std::vector<std::pair<std::string, const std::vector<unsigned int> *>> entries;
     entries.reserve(vocabulary.size());
@@ -30,7 +29,8 @@ void VocabularyIndex::refresh(const TrieMap &vocabulary) {
     }
     offsets_.push_back(uint32_t(ids_.size()));
     fingerprints_.build(keys_);
-    generation_ = generation;
+    identity_ = vocabulary.identity();
+    generation_ = vocabulary.generation();
     built_ = true;
 }
 

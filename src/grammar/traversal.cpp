@@ -5,6 +5,7 @@
 
 #include "support/interrupts.hpp"
 #include "support/stack_guard.hpp"
+#include "grammar/position.hpp"
 #include "grammar/state_machine.hpp"
 #include "grammar/stepper.hpp"
 
@@ -39,16 +40,6 @@ std::vector<Transition> StateMachine::get_transitions(StepperRef stepper) {
     return transitions;
 }
 
-namespace {
-
-// Whether two Steppers stand at the same place, so that everything that
-// follows from one also follows from the other.
-bool same_position(Stepper &a, StepperRef b) {
-    return a.get_current_state() == b->get_current_state() && a.equals(std::move(b));
-}
-
-} // namespace
-
 std::vector<StepperRef> StateMachine::branch_stepper(StepperRef stepper,
                                                      std::optional<std::string> token) {
     std::vector<StepperRef> result;
@@ -67,7 +58,7 @@ std::vector<StepperRef> StateMachine::branch_stepper(StepperRef stepper,
         if (transition.first->is_optional()) {
             StepperRef arrived = started->finish_step(StepperRef());
             if (std::any_of(skipped.begin(), skipped.end(),
-                            [&](const StepperRef &earlier) { return same_position(*arrived, earlier); }))
+                            [&](const StepperRef &earlier) { return same_position(arrived, earlier); }))
                 continue;
             skipped.push_back(arrived);
             for (StepperRef &next : Stepper::continue_after_step(arrived))
