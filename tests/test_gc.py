@@ -1,10 +1,12 @@
 """Reference cycles that pass through native fields are collectable."""
 
 import gc
+import json
 import weakref
 
 import pytest
 import zel_core as z
+from engine_kit import run_isolated
 from zel.leaves import Literal, LiteralStepper
 
 
@@ -132,3 +134,50 @@ def test_native_only_steppers_shared_between_live_engines_keep_what_they_reach()
     del first, second
     gc.collect()
     assert [r() for r in refs] == [None, None]
+
+
+REFERENCES_REPORTED = """
+import gc, json, sys
+import zel_core as z
+from test_gc import Step, engine_whose_leaf_owns_it
+
+keep = []
+# Clones share their history cells and sub-Steppers.
+archived = Step(z.StateMachine())
+archived.tag = "archived"
+original = z.Stepper(z.StateMachine())
+original.add_to_history(archived)
+original.sub_stepper = Step(z.StateMachine())
+keep += [original, original.clone(), original.clone().clone()]
+# Engines whose native-only Steppers share cells and sub-Steppers, among
+# themselves and with another Engine's.
+first, second = engine_whose_leaf_owns_it((0, 1)), engine_whose_leaf_owns_it((0,))
+second.steppers = second.steppers + [s.clone() for s in first.steppers]
+first.consume(0)
+keep += [first, second]
+del archived, original
+
+gc.collect()
+grammar_types = (z.Stepper, z.StateMachine, z.Engine)
+watched = {id(o): o for o in gc.get_objects() if isinstance(o, grammar_types)}
+reports = dict.fromkeys(watched, 0)
+for holder in gc.get_objects():
+    for referent in gc.get_referents(holder):
+        if id(referent) in reports:
+            reports[id(referent)] += 1
+del holder, referent
+# References held by this module's frame are not reported; the collector
+# frees an object when reports reach its count.
+over = [type(o).__name__ for key, o in watched.items() if reports[key] > sys.getrefcount(o) - 2]
+print(json.dumps([len(watched), over]))
+"""
+
+
+def test_no_reference_is_reported_more_often_than_it_is_held():
+    # Reporting a reference twice (a history cell shared by two clones, a
+    # native-only Stepper shared by two Engines) would let the collector free
+    # objects that are still in use.
+    done = run_isolated(REFERENCES_REPORTED)
+    assert done.returncode == 0, done.stderr[-3000:]
+    count, over = json.loads(done.stdout)
+    assert count > 10 and over == []
