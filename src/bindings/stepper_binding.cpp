@@ -25,8 +25,10 @@ int traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(Py_TYPE(self));
     if (!nb::inst_ready(self))
         return 0;
-    return nb::inst_ptr<Stepper>(self)->visit_references(
-        [&](const nb::intrusive_base *object) { return visit_shared(object, visit, arg); });
+    const Stepper *stepper = nb::inst_ptr<Stepper>(self);
+    return traverse_owned(visit, arg, [stepper](OwnedReferenceWalk &walk) {
+        return stepper->visit_references([&walk](const auto *object) { return walk.reach(object); });
+    });
 }
 
 int clear(PyObject *self) {
@@ -157,6 +159,7 @@ void bind_stepper(nb::module_ &module) {
         .def(
             "__eq__", [](Stepper &self, StepperRef other) { return self.equals(std::move(other)); },
             "Check equality based on state and accumulated value.")
+        .def("__eq__", &not_comparable, nb::arg().none(), kNotComparableDoc)
         .def(
             "__str__", [](Stepper &self) { return self.to_string(); },
             "Get a compact string representation of the stepper.")
