@@ -74,7 +74,7 @@ class _RecordingSampler:
         return chosen
 
 
-def _lowest(dtype: np.dtype):
+def _lowest(dtype: np.dtype) -> float:
     if np.issubdtype(dtype, np.floating):
         return -np.inf
     return np.iinfo(dtype).min
