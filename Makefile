@@ -20,7 +20,6 @@ all: build
 $(VENV)/.ready: pyproject.toml
 	@echo "==> Creating $(VENV) with $(PYTHON)"
 	$(PYTHON) -m venv $(VENV)
-	$(PIP) install --upgrade pip
 	@echo "==> Installing the build requirements and the extras test and demo"
 	$(PIP) install $$($(VPY) scripts/requirements build run test demo) $(BUILD_TOOLS)
 	@$(VPY) -c 'import sys; print("zel_core builds with Python", sys.version.split()[0], "at", sys.executable)'
