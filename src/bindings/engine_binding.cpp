@@ -242,13 +242,13 @@ void bind_engine(nb::module_ &module) {
             nb::arg("vocab_size"), nb::sig("def compute_token_mask(self, vocab_size: int) -> list[bool]"),
             "Computes a token mask for the current state.")
         .def("mask_invalid_tokens", &mask_invalid_tokens, nb::arg("scores"),
-             nb::sig("def mask_invalid_tokens(self, scores: numpy.typing.NDArray) -> numpy.typing.NDArray"),
+             nb::sig("def mask_invalid_tokens(self, scores: _ScoreArray) -> _ScoreArray"),
              "Masks invalid tokens in logit tensor.\n\n"
              "Args:\n    scores: Logit scores [batch_size x vocab_size], modified in place\n\n"
              "Returns:\n    The same array, with disallowed tokens set to negative infinity")
         .def("select_next_tokens", &select_next_tokens, nb::arg("log_probs"), nb::arg("sampler"),
-             nb::sig("def select_next_tokens(self, log_probs: numpy.typing.NDArray, sampler: "
-                     "collections.abc.Callable[..., numpy.typing.NDArray]) -> list[int]"),
+             nb::sig("def select_next_tokens(self, log_probs: _ScoreArray, sampler: "
+                     "collections.abc.Callable[[_ScoreArray], _ArrayLike]) -> list[int]"),
              "Selects next tokens based on logits and sampling.")
         .def(
             "break_into_tokens",

@@ -65,8 +65,9 @@ void bind_stepper(nb::module_ &module) {
         .def_prop_rw(
             "sub_stepper", [](Stepper &self) { return self.get_sub_stepper(); },
             [](Stepper &self, StepperRef sub) { self.set_sub_stepper(std::move(sub)); },
-            nb::for_getter(nb::rv_policy::automatic), nb::for_setter(nb::arg("value").none()),
-            "The sub-stepper handling a nested state machine traversal")
+            nb::for_getter(nb::sig("def sub_stepper(self, /) -> Stepper | None")),
+            nb::for_getter(nb::rv_policy::automatic),
+            nb::for_setter(nb::arg("value").none()), "The sub-stepper handling a nested state machine traversal")
         .def_prop_rw(
             "history", [](Stepper &self) { return self.get_history(); },
             [](Stepper &self, Steppers history) { self.set_history(checked_steppers(std::move(history))); },
@@ -140,7 +141,10 @@ void bind_stepper(nb::module_ &module) {
             [](Stepper &self, StepperRef stepper) { self.Stepper::add_to_history(std::move(stepper)); },
             nb::arg("stepper"), "Add a stepper to the history.")
         .def("start_step", &Stepper::start_step, nb::arg("sub_stepper"), nb::arg("target_state"),
-             nb::arg("token").none() = nb::none(), "Start a transition to a new state with a sub-stepper.")
+             nb::arg("token").none() = nb::none(),
+             nb::sig("def start_step(self, sub_stepper: Stepper, target_state: int | str, token: str | None = None) "
+                     "-> Stepper | None"),
+             "Start a transition to a new state with a sub-stepper.")
         .def("complete_step", &Stepper::complete_step, nb::arg("sub_stepper").none() = nb::none(),
              "Complete a transition started by a sub-stepper.")
         .def("step", &Stepper::step, nb::arg("new_value").none() = nb::none(),
