@@ -107,9 +107,12 @@ nb::set tokenizations_to_python(const TokenizationSet &tokenizations) {
 }
 
 // The view of a score array argument, taken again whenever the Engine has
-// run Python code.
+// run Python code. A bare DLPack capsule can be viewed only once (and no
+// Python object of the caller's can change what it exports).
 void view_renewably(ScoreArrayArgument &argument, nb::handle object, const char *argument_name) {
     argument = view_score_array(object, argument_name);
+    if (PyCapsule_CheckExact(object.ptr()))
+        return;
     argument.view.renew = [&argument, object, argument_name](ScoreArray &) {
         renew_score_array(argument, object, argument_name);
     };
