@@ -6,6 +6,7 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/shared_ptr.h>
 #include <nanobind/stl/string.h>
+#include <nanobind/stl/variant.h>
 
 #include "bindings/callables.hpp"
 #include "bindings/current_value.hpp"
@@ -162,7 +163,7 @@ nb::class_<Leaf, LexicalLeaf> leaf_class(nb::module_ &leaves, const char *name, 
     return nb::class_<Leaf, LexicalLeaf>(
         leaves, name, doc,
         nb::intrusive_ptr<Leaf>([](Leaf *leaf, PyObject *self) noexcept { leaf->set_self_py(self); }),
-        nb::type_slots(slots));
+        nb::type_slots(slots), nb::is_weak_referenceable());
 }
 
 } // namespace
@@ -173,7 +174,7 @@ void bind_lexical_leaf(nb::module_ &leaves) {
         "A machine whose Steppers read text natively along a compiled automaton.",
         nb::intrusive_ptr<LexicalLeaf>(
             [](LexicalLeaf *leaf, PyObject *self) noexcept { leaf->set_self_py(self); }),
-        nb::type_slots(slots))
+        nb::type_slots(slots), nb::is_weak_referenceable())
         .def_prop_ro(
             "dfa", [](LexicalLeaf &self) { return std::const_pointer_cast<Dfa>(self.dfa()); },
             "The automaton this leaf walks")
