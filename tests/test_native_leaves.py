@@ -296,3 +296,18 @@ def test_leaves_render_and_subclass():
     assert stepper.clone() == stepper and stepper.clone().dfa_state == stepper.dfa_state
     with pytest.raises(TypeError):
         type("Sub", (LexicalLeafStepper,), {})
+
+
+def test_subclasses_may_not_override_what_the_leaf_answers_natively():
+    class Custom(Regex):
+        def get_new_stepper(self, state=None):
+            return z.Stepper(self)
+
+    with pytest.raises(TypeError, match="get_new_stepper"):
+        Custom("a")
+
+
+def test_deep_nesting_is_refused_not_overflowed():
+    with pytest.raises(ValueError, match="nested"):
+        Regex("(" * 100_000 + "a" + ")" * 100_000)
+    assert Regex("(" * 150 + "a" + ")" * 150).get_steppers()[0].consume("a")

@@ -83,6 +83,25 @@ std::string class_name_of(nb::handle self) {
     return nb::cast<std::string>(self.type().attr("__name__"));
 }
 
+// The operations the native traversal calls on a machine. A Python subclass
+// of a native leaf would override them in vain (the leaf answers them
+// natively), so it may not.
+const char *const kNativeOperations[] = {"get_new_stepper", "get_steppers", "get_edges",
+                                         "get_transitions", "__eq__", "__str__", "__repr__"};
+
+void refuse_overrides(nb::handle self, nb::handle leaves_module_name) {
+    for (nb::handle base : nb::borrow<nb::tuple>(self.type().attr("__mro__"))) {
+        if (base.attr("__module__").equal(leaves_module_name))
+            break; // the native classes from here on
+        nb::object own = base.attr("__dict__");
+        for (const char *name : kNativeOperations)
+            if (PyMapping_HasKeyString(own.ptr(), name))
+                throw nb::type_error((nb::cast<std::string>(base.attr("__name__")) + "." + name +
+                                      ": a native leaf answers this itself and cannot be overridden")
+                                         .c_str());
+    }
+}
+
 // Builds the leaf in place: a Python subclass keeps its own class name.
 template <typename Leaf>
 void construct(nb::pointer_and_handle<Leaf> self, std::shared_ptr<const Dfa> dfa, bool whole_tokens,
@@ -90,6 +109,8 @@ void construct(nb::pointer_and_handle<Leaf> self, std::shared_ptr<const Dfa> dfa
                std::optional<std::string> identifier) {
     if (!value.is_none() && !PyCallable_Check(value.ptr()))
         throw nb::type_error("value must be callable or None");
+    if (nb::inst_python_derived(self.h))
+        refuse_overrides(self.h, nb::type<LexicalLeaf>().attr("__module__"));
     Leaf *leaf = new (self.p) Leaf(std::move(dfa), whole_tokens, class_name_of(self.h),
                                    is_optional, is_case_sensitive, std::move(identifier));
     if (!value.is_none())

@@ -122,6 +122,11 @@ private:
     }
 
     RegexNode group(size_t start) {
+        // Parsing, compiling and dropping the tree recurse once per level.
+        if (++depth_ > kMostGroupNesting)
+            throw PatternError("groups nested more than " + std::to_string(kMostGroupNesting) +
+                                   " deep",
+                               start);
         if (peek() == '?') {
             if (peek(1) != ':')
                 throw PatternError("only (?:...) groups are supported", start);
@@ -131,6 +136,7 @@ private:
         if (peek() != ')')
             throw PatternError("missing ), unterminated subpattern", start);
         ++at_;
+        --depth_;
         return inner;
     }
 
@@ -304,6 +310,7 @@ private:
 
     std::vector<char32_t> text_;
     size_t at_ = 0;
+    size_t depth_ = 0;
 };
 
 } // namespace
