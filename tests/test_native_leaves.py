@@ -22,8 +22,9 @@ advance = z.StateMachine.advance_all_basic
 # --------------------------------------------------------------------------- patterns
 
 ATOMS = ["a", "b", "c", "-", "é", "😀", ".", r"\d", r"\w", r"\s", r"\.", r"\n", r"\x41", r"\u00e9",
-         "[ab]", "[^a]", "[a-c]", "[^a-c\\n]", "[-a]", "[]a]", r"[\d.]", "[é-ü]"]
-QUANTIFIERS = ["", "", "", "*", "+", "?", "{2}", "{1,3}", "{0,2}", "{2,}", "{,2}", "*?", "{1,2}?"]
+         "[ab]", "[^a]", "[a-c]", "[^a-c\\n]", "[-a]", "[]a]", r"[\d.]", "[é-ü]", "{}", "{,x}"]
+QUANTIFIERS = ["", "", "", "*", "+", "?", "{2}", "{1,3}", "{0,2}", "{2,}", "{,2}", "{,}", "*?",
+               "{1,2}?"]
 # Counted repetitions of groups can make automata explode; groups take these.
 GROUP_QUANTIFIERS = ["", "", "*", "+", "?", "{2}", "??"]
 TEXT_ALPHABET = "abc-é😀.1_ \nAüz"
@@ -136,7 +137,8 @@ def test_valid_continuations_are_taken(pattern, prefix):
 @pytest.mark.parametrize("pattern, position", [
     ("a(b", 1), ("ab)", 2), ("*a", 0), ("a|+", 2), ("a**", 2), ("a{2}{3}", 4), ("[ab", 0),
     ("x[z-a]", 2), (r"\q", 0), (r"a\x4", 1), ("^a", 0), ("a$", 1), ("(?P<n>a)", 0),
-    ("(?=a)", 0), ("a{3,2}", 1), ("a{10001}", 1), ("a*+", 2), (r"[\d-z]", 1), ("\\", 0),
+    ("(?=a)", 0), (r"a\b", 1), (r"(a)\1", 3), ("{,}", 0), ("a{3,2}", 1), ("a{10001}", 1),
+    ("a*+", 2), (r"[\d-z]", 1), ("\\", 0),
 ])
 def test_pattern_errors_name_the_position(pattern, position):
     with pytest.raises(ValueError, match=f"at position {position}$"):

@@ -226,8 +226,9 @@ DfaParts minimized(DfaParts parts) {
         }
     DfaParts result;
     for (size_t state : representative) {
-        result.transitions.push_back(relabelled(
-            parts.transitions[state], [&](Dfa::State target) { return number[size_t(group[size_t(target)])]; }));
+        result.transitions.push_back(
+            relabelled(parts.transitions[state],
+                       [&](Dfa::State target) { return number[size_t(group[size_t(target)])]; }));
         result.accepting.push_back(parts.accepting[state]);
     }
     return result;
