@@ -85,6 +85,21 @@ public:
         return 0;
     }
 
+    // The same over the cells that only this list holds: the newest ones, up
+    // to the first cell some other list shares.
+    template <typename Visit> int visit_unshared_newest_first(Visit &&visit) const {
+        if (!last_ || last_.use_count() != 1)
+            return 0;
+        for (const Cell *cell = last_.get(); cell;) {
+            if (int stop = visit(cell->value))
+                return stop;
+            if (!cell->earlier || cell->earlier.use_count() != 1)
+                break;
+            cell = cell->earlier.get();
+        }
+        return 0;
+    }
+
     // The newest cell, for walks that must know which cells are shared.
     const std::shared_ptr<Cell> &last_cell() const { return last_; }
 
