@@ -57,14 +57,12 @@ int traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(Py_TYPE(self));
     if (!nb::inst_ready(self))
         return 0;
-    LexicalLeaf *leaf = nb::inst_ptr<LexicalLeaf>(self);
+    const LexicalLeaf *leaf = nb::inst_ptr<LexicalLeaf>(self);
     if (PythonValueReader *reader = python_reader(*leaf))
         Py_VISIT(reader->function.ptr());
-    for (const auto &entry : leaf->state_graph)
-        for (const Edge &edge : entry.second)
-            if (int stop = visit_shared(edge.first.get(), visit, arg))
-                return stop;
-    return 0;
+    return traverse_owned(visit, arg, [leaf](OwnedReferenceWalk &walk) {
+        return leaf->visit_references([&walk](const auto *object) { return walk.reach(object); });
+    });
 }
 
 int clear(PyObject *self) {
