@@ -3,6 +3,7 @@ re.fullmatch, pattern errors, the automaton interface, parity with the Python
 leaves of zel.leaves, and grammars that mix both kinds."""
 
 import gc
+import sys
 import random
 import re
 import weakref
@@ -313,3 +314,55 @@ def test_deep_nesting_is_refused_not_overflowed():
     with pytest.raises(ValueError, match="nested"):
         Regex("(" * 100_000 + "a" + ")" * 100_000)
     assert Regex("(" * 150 + "a" + ")" * 150).get_steppers()[0].consume("a")
+
+
+def python_calls_while(action):
+    """Names of the Python functions that action() calls."""
+    calls = []
+    sys.setprofile(lambda frame, event, arg: calls.append(frame.f_code.co_name)
+                   if event == "call" else None)
+    try:
+        action()
+    finally:
+        sys.setprofile(None)
+    return calls[1:]  # the first is action itself
+
+
+def test_advancing_native_leaves_runs_no_python():
+    from zel import json_grammar as jg
+
+    grammar = jg.json_object_grammar()
+    steppers = grammar.get_steppers()
+
+    def walk():
+        nonlocal steppers
+        for piece in ['{"a"', ': [1.5', ', "x\\n', '"', ', true]', ' }']:
+            steppers = advance(steppers, piece)
+
+    assert python_calls_while(walk) == []
+    assert any(s.has_reached_accept_state() for s in steppers)
+    # The same walk over a Python leaf runs its methods.
+    python_leaf = z.StateMachine({0: [(python_leaves.Literal("{"), "$")]}).get_steppers()
+    assert "consume" in python_calls_while(lambda: advance(python_leaf, "{"))
+
+
+@pytest.mark.parametrize("min_length, max_length, texts", [
+    (0, 0, {"": True, "a": False}),
+    (2, 1, {"": False, "a": False, "aa": False}),  # a maximum below the minimum accepts nothing
+    (0, None, {"": True, "aaaaaaaaaa": True, "ab": False}),
+    (3, 3, {"aa": False, "aaa": True, "aaaa": False}),
+])
+def test_character_class_bounds(min_length, max_length, texts):
+    leaf = CharacterClass("a", min_length, max_length)
+    python_leaf = python_leaves.CharacterClass("a", min_length, max_length)
+    for text, accepted in texts.items():
+        for machine in (leaf, python_leaf):
+            [stepper] = machine.get_steppers()
+            ok = True
+            for character in text:
+                successors = [s for s in stepper.consume(character) if s.remaining_input is None]
+                if not successors:
+                    ok = False
+                    break
+                [stepper] = successors
+            assert (ok and stepper.has_reached_accept_state()) == accepted, (machine, text)
