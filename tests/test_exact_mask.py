@@ -314,3 +314,10 @@ def test_the_consuming_loop_draws_once_per_token_and_ends_on_the_end_token(dtype
         assert result.draws == len(result.steps) + (len(result.token_ids) < 400)
         if result.accepted:
             assert isinstance(json.loads(vocabulary.decode(result.token_ids)), dict)
+
+
+def test_masks_follow_a_changed_vocabulary():
+    engine, _ = make_engine(["a", "b", "x"], native.CharacterClass("a", 1, 3), multi_token_sampling=False)
+    assert exact_mask(engine, 3).tolist() == [True, False, False]
+    engine.vocabulary.insert("aa", 2)
+    assert exact_mask(engine, 3).tolist() == [True, False, True]
