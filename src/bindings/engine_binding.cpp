@@ -172,8 +172,10 @@ PyType_Slot slots[] = {{Py_tp_traverse, (void *) traverse}, {Py_tp_clear, (void 
 } // namespace
 
 void bind_engine(nb::module_ &module) {
-    nb::class_<Engine>(module, "Engine", "Orchestrates token processing and interfaces with language models.",
-                       nb::type_slots(slots))
+    nb::class_<Engine> engine_class(module, "Engine",
+                                    "Orchestrates token processing and interfaces with language models.",
+                                    nb::type_slots(slots));
+    engine_class
         .def(
             "__init__",
             [](Engine *self, nb::typed<nb::mapping, nb::str, int> vocabulary, EncodeFunction encode_function,
@@ -277,6 +279,7 @@ void bind_engine(nb::module_ &module) {
             "The ids that consuming or selecting token_id advances over here: the\n"
             "multi-token sequence the latest mask learned for it at this position\n"
             "(or that the caller assigned since), or None when it stands for itself.");
+    bind_exact_masks(engine_class);
 }
 
 } // namespace zel::bindings
