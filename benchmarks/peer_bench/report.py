@@ -2,8 +2,8 @@
 
 All timings are per token in microseconds. "mask+advance" is each token's
 mask plus advance (the fastest such sum over the repeated walks), so its
-percentiles are those of the per-token sums, not sums of percentiles. Ratios divide zel's figure by a peer's from the same run: below
-1 zel is faster.
+percentiles are those of the per-token sums, not sums of percentiles. Ratios
+divide zel's figure by a peer's from the same run: below 1 zel is faster.
 """
 
 from __future__ import annotations

@@ -124,8 +124,8 @@ def main() -> None:
               "mask_kind": engine.mask_kind, "whitespace": engine.whitespace,
               "construct_ns": construct, "python": sys.version.split()[0]})
         for task in job["tasks"]:
-            record = {"kind": "task", "task": task["name"], "mask_ns": [], "advance_ns": [], "both_ns": [],
-                      "documents": []}
+            record = {"kind": "task", "task": task["name"], "documents": [],
+                      "mask_ns": [], "advance_ns": [], "both_ns": []}
             started = clock()
             try:
                 compiled = engine.compile(task["grammar"])
