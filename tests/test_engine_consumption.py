@@ -74,12 +74,13 @@ def test_consume_text_is_one_token_without_expansion():
     assert state(e) == [("abd", [97, 98, 100])]
 
 
-@pytest.mark.parametrize("sampling, value", [(True, "abc"), (False, "a")])
-def test_multi_token_mapping_expands_consumed_id(sampling, value):
+@pytest.mark.parametrize("sampling, value, ids", [(True, "abc", [A, B, 99, C]), (False, "a", [A])])
+def test_assigned_multi_token_mapping_expands_consumed_id_and_records_every_id(sampling, value, ids):
     e, _ = make_engine(TEXTS, Literal("abc"), multi_token_sampling=sampling)
     e.multi_token_mapping = {A: [A, B, 99, C]}  # an id without text adds nothing
+    assert e.learned_sequence(A) == (ids if sampling else None)
     assert e.consume(A) == A
-    assert state(e) == [(value, [A])]
+    assert state(e) == [(value, ids)]
 
 
 @pytest.mark.parametrize("encode, ids, error", [

@@ -76,7 +76,8 @@ def test_multi_token_sequences_are_recorded_and_shortened():
 
 
 @pytest.mark.parametrize("grammar, accepted, valid, control_allowed", [
-    (False, True, [], False), (True, False, [], False), (True, True, [], True), (True, True, ["x"], False),
+    (False, True, [], False), (True, False, [], False), (True, True, [], True), (True, True, ["x"], True),
+    (True, False, ["x"], False),
 ])
 def test_control_tokens(grammar, accepted, valid, control_allowed):
     e = engine_with(scripted(accepted=accepted, valid=valid), scripted(), control_tokens=[C, AX])

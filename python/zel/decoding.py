@@ -11,9 +11,12 @@ are already consumed.
 
 ``generate_by_consuming`` samples by itself: mask, draw, then
 ``consume(token_id, token_healing=False)``; a draw the grammar refuses is
-blocked and drawn again. When the Engine has learned that the drawn id
+blocked and drawn again. Where the latest mask learned that the drawn id
 starts a multi-token sequence, ``consume`` advances over the whole
-sequence, so the loop emits ``multi_token_mapping[token_id]``.
+sequence, so the loop emits ``engine.learned_sequence(token_id)``.
+
+Both stop when the model draws one of the caller's ``end_tokens`` or when
+nothing can follow; without end tokens, once the grammar accepts.
 
 Healing stays off in the second loop on purpose: ``consume``'s default
 healing lets a stepper that matched only the start of a token survive,
@@ -24,7 +27,7 @@ whole token would then hold text the grammar never checked.
 from __future__ import annotations
 
 import time
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Collection, Sequence
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -62,15 +65,22 @@ class Generation:
 
 
 class _RecordingSampler:
-    def __init__(self, sampler: Sampler) -> None:
+    """Counts and remembers draws; hands out a draw already made first."""
+
+    def __init__(self, sampler: Sampler, first_draw: int | None = None) -> None:
         self.sampler = sampler
         self.calls = 0
         self.drawn: set[int] = set()
+        self.first_draw = first_draw
 
     def __call__(self, log_probs: np.ndarray) -> np.ndarray:
+        if self.first_draw is not None:
+            token, self.first_draw = self.first_draw, None
+            self.drawn.add(token)
+            return np.array([[token]], dtype=np.int32)
         self.calls += 1
         chosen = self.sampler(log_probs)
-        self.drawn.add(int(np.asarray(chosen).reshape(-1)[0]))
+        self.drawn.add(_first_id(chosen))
         return chosen
 
 
@@ -80,15 +90,29 @@ def _lowest(dtype: np.dtype):
     return np.iinfo(dtype).min
 
 
+def _nothing_can_follow(engine: zel_core.Engine) -> bool:
+    return all(not stepper.can_accept_more_input() for stepper in engine.steppers)
+
+
+def _first_id(chosen) -> int:
+    return int(np.asarray(chosen).reshape(-1)[0])
+
+
 def _decode(engine: zel_core.Engine, scores: Scores, max_tokens: int,
             on_step: Callable[[list[int]], None] | None,
-            step: Callable[[np.ndarray, Generation], list[int]]) -> Generation:
+            step: Callable[[np.ndarray, Generation], list[int]],
+            end_tokens: Collection[int]) -> Generation:
     """The loop both ways share: reset, then per step score, mask and let
-    ``step`` advance the Engine and return the ids it emits."""
+    ``step`` advance the Engine and return the ids it emits (none to stop)."""
     engine.reset()
     result = Generation()
     started = time.perf_counter()
-    while len(result.token_ids) < max_tokens and not engine.has_reached_accept_state:
+    while len(result.token_ids) < max_tokens:
+        if end_tokens:
+            if _nothing_can_follow(engine):
+                break
+        elif engine.has_reached_accept_state:
+            break
         log_probs = np.array(scores(result.token_ids), copy=True)
         engine.mask_invalid_tokens(log_probs)
         emitted = step(log_probs, result)
@@ -103,47 +127,67 @@ def _decode(engine: zel_core.Engine, scores: Scores, max_tokens: int,
     return result
 
 
+def _drew_end(log_probs: np.ndarray, sampler: Sampler, end_tokens: Collection[int],
+              engine: zel_core.Engine, result: Generation) -> tuple[bool, int | None]:
+    """Once the grammar may end, the model's draw decides whether it does."""
+    if not end_tokens or not engine.has_reached_accept_state:
+        return False, None
+    token = _first_id(sampler(log_probs))
+    result.draws += 1
+    return token in end_tokens, token
+
+
 def generate(engine: zel_core.Engine, scores: Scores, sampler: Sampler, *, max_tokens: int = 512,
+             end_tokens: Collection[int] = (),
              on_step: Callable[[list[int]], None] | None = None) -> Generation:
-    """Decodes with ``select_next_tokens`` until the grammar accepts.
+    """Decodes with ``select_next_tokens``.
 
     The Engine is reset to its grammar's start first. ``on_step`` sees the
-    ids of each step as they come. Generation stops once the grammar
-    accepts, when a step emits nothing, or after ``max_tokens``.
+    ids of each step as they come. With ``end_tokens`` (the ids that end a
+    text; list them as the Engine's ``control_tokens`` too, so that masks
+    allow them once the grammar may end), generation stops when the model
+    draws one of them or when nothing can follow; without, it stops once the
+    grammar accepts. It also stops when a step emits nothing, or after
+    ``max_tokens``.
     """
     def step(log_probs: np.ndarray, result: Generation) -> list[int]:
-        recording = _RecordingSampler(sampler)
+        ended, first_draw = _drew_end(log_probs, sampler, end_tokens, engine, result)
+        if ended:
+            return []
+        recording = _RecordingSampler(sampler, first_draw)
         chosen = engine.select_next_tokens(log_probs, recording)
         result.draws += recording.calls
         if chosen:
             result.healed += chosen[0] not in recording.drawn
         return chosen
 
-    return _decode(engine, scores, max_tokens, on_step, step)
+    return _decode(engine, scores, max_tokens, on_step, step, end_tokens)
 
 
 def generate_by_consuming(engine: zel_core.Engine, scores: Scores, sampler: Sampler, *,
-                          multi_token_sampling: bool = True, max_tokens: int = 512,
+                          max_tokens: int = 512, end_tokens: Collection[int] = (),
                           on_step: Callable[[list[int]], None] | None = None) -> Generation:
     """Decodes by sampling here and ``consume``-ing each draw, without healing.
 
-    ``multi_token_sampling`` must be the setting the Engine was built with:
-    it decides whether ``consume`` advanced over a learned sequence, which is
-    then what the step emits. Stops as ``generate`` does; raises
-    RuntimeError when every token of a row was drawn and refused.
+    Where the latest mask learned that the drawn id starts a multi-token
+    sequence, ``consume`` advances over the whole sequence, which is then
+    what the step emits. Stops as ``generate`` does; raises RuntimeError
+    when every token of a row was drawn and refused.
     """
     def step(log_probs: np.ndarray, result: Generation) -> list[int]:
+        ended, token = _drew_end(log_probs, sampler, end_tokens, engine, result)
+        if ended:
+            return []
         blocked = _lowest(log_probs.dtype)
         for _ in range(log_probs.shape[-1]):
-            token = int(np.asarray(sampler(log_probs)).reshape(-1)[0])
-            result.draws += 1
+            if token is None:
+                token = _first_id(sampler(log_probs))
+                result.draws += 1
+            emitted = engine.learned_sequence(token) or [token]
             if engine.consume(token, token_healing=False) is not None:
-                break
+                return emitted
             log_probs[0, token] = blocked
-        else:
-            raise RuntimeError("every token was drawn and none continues the grammar")
-        if multi_token_sampling:
-            return engine.multi_token_mapping.get(token, [token])
-        return [token]
+            token = None
+        raise RuntimeError("every token was drawn and none continues the grammar")
 
-    return _decode(engine, scores, max_tokens, on_step, step)
+    return _decode(engine, scores, max_tokens, on_step, step, end_tokens)

@@ -236,7 +236,20 @@ void bind_engine(nb::module_ &module) {
         .def("get_live_token_safe_output", &Engine::get_live_token_safe_output, nb::arg("decode_function"),
              "Get the live token safe output for the current state.")
         .def("__repr__", &Engine::to_string, "Get a human-readable representation of the engine state.")
-        .def("__str__", &Engine::to_string, "Get a string representation of the engine state.");
+        .def("__str__", &Engine::to_string, "Get a string representation of the engine state.")
+        .def(
+            "learned_sequence",
+            [](const Engine &self, unsigned int token_id) -> std::optional<std::vector<TokenId>> {
+                const std::vector<TokenId> *sequence =
+                    token_id > unsigned(INT32_MAX) ? nullptr : self.learned_sequence(TokenId(token_id));
+                if (!sequence)
+                    return std::nullopt;
+                return *sequence;
+            },
+            nb::arg("token_id"),
+            "The ids that consuming or selecting token_id advances over here: the\n"
+            "multi-token sequence the latest mask learned for it at this position\n"
+            "(or that the caller assigned since), or None when it stands for itself.");
 }
 
 } // namespace zel::bindings

@@ -1,4 +1,4 @@
-// TrieMap: the HAT-trie map type itself, bound without a wrapper of its own.
+// TrieMap: the vocabulary trie; converts and delegates.
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
@@ -33,18 +33,11 @@ std::vector<IdList> get_all(const TrieMap &map, const std::vector<std::string> &
 
 TrieMap insert_all(TrieMap &map, const std::vector<std::pair<std::string, unsigned int>> &items) {
     for (const auto &item : items)
-        trie_insert(map, item.first, item.second);
+        map.insert_if_absent(item.first, item.second);
     return map;
 }
 
-size_t erase(TrieMap &map, const std::string &key) {
-    auto found = map.find(key);
-    if (found == map.end())
-        return 0;
-    map.erase(found);
-    note_trie_change();
-    return 1;
-}
+size_t erase(TrieMap &map, const std::string &key) { return map.erase(key); }
 
 } // namespace
 
@@ -65,7 +58,7 @@ void bind_trie_map(nb::module_ &module) {
             "Initialize a new TrieMap.\n\nArgs:\n    burst_threshold: Threshold for the trie's burst "
             "operation,\n                     controlling the balance between memory usage and "
             "lookup speed")
-        .def("insert", &trie_insert,
+        .def("insert", &TrieMap::insert_if_absent,
              "Insert a key-value pair into the map.\n\nArgs:\n    key: The string key to "
              "insert\n    value: The token ID to associate with the key")
         .def("insert_all", &insert_all,
@@ -89,10 +82,7 @@ void bind_trie_map(nb::module_ &module) {
                      "key-value pairs stored in the map")
         .def(
             "clear",
-            [](TrieMap &map) {
-                map.clear();
-                note_trie_change();
-            },
+            [](TrieMap &map) { map.clear(); },
             "Remove all elements from the map.");
 }
 

@@ -10,16 +10,13 @@ DeltaSet Engine::advance_token(TokenId token_id, bool token_healing, bool exact_
         return {};
     const std::string *text = &entry->second;
     std::string sequence_text;
-    if (multi_token_sampling_) {
-        auto sequence = multi_token_mapping_.find(token_id);
-        if (sequence != multi_token_mapping_.end()) {
-            for (TokenId id : sequence->second) {
-                auto piece = reverse_vocabulary_.find(id);
-                if (piece != reverse_vocabulary_.end())
-                    sequence_text += piece->second;
-            }
-            text = &sequence_text;
+    if (const std::vector<TokenId> *sequence = learned_sequence(token_id)) {
+        for (TokenId id : *sequence) {
+            auto piece = reverse_vocabulary_.find(id);
+            if (piece != reverse_vocabulary_.end())
+                sequence_text += piece->second;
         }
+        text = &sequence_text;
     }
     std::vector<StepperRef> steppers = steppers_;
     // A copy of the text: Python code run while advancing may replace the
@@ -28,17 +25,20 @@ DeltaSet Engine::advance_token(TokenId token_id, bool token_healing, bool exact_
 }
 
 std::optional<TokenId> Engine::consume(TokenId token_id, bool token_healing) {
+    // The ids consumed, read before advancing: Python run meanwhile may
+    // change the mapping.
+    const std::vector<TokenId> *sequence = learned_sequence(token_id);
+    const std::vector<TokenId> consumed = sequence ? *sequence : std::vector<TokenId>{token_id};
     DeltaSet deltas = advance_token(token_id, token_healing);
     std::vector<StepperRef> survivors;
     survivors.reserve(deltas.size());
-    const std::vector<TokenId> consumed{token_id};
     for (StepperDelta &delta : deltas.release()) {
         delta.stepper->append_token_ids(consumed);
         survivors.push_back(delta.stepper);
     }
     if (survivors.empty())
         return std::nullopt;
-    steppers_ = std::move(survivors);
+    install_advanced_steppers(std::move(survivors));
     return token_id;
 }
 
@@ -51,7 +51,7 @@ void Engine::consume_text(const std::string &input, bool token_healing) {
         survivors.push_back(std::move(delta.stepper));
     for (StepperRef &stepper : survivors)
         stepper->append_token_ids(encode_function_(input));
-    steppers_ = std::move(survivors);
+    install_advanced_steppers(std::move(survivors));
 }
 
 } // namespace zel

@@ -1,5 +1,6 @@
 // Engine construction, reset and introspection.
 #include "engine/engine.hpp"
+#include "grammar/position.hpp"
 
 #include <cstdint>
 #include <stdexcept>
@@ -42,11 +43,7 @@ Engine::Engine(const std::vector<std::pair<std::string, unsigned int>> &vocabula
             single_id[0] = static_cast<TokenId>(id);
             text = decode_function_(single_id);
         }
-        auto found = vocabulary_.find(text);
-        if (found != vocabulary_.end())
-            found.value().push_back(id);
-        else
-            trie_insert(vocabulary_, text, id);
+        vocabulary_.add_id(text, id);
         reverse_vocabulary_[static_cast<TokenId>(id)] = std::move(text);
     }
 }
@@ -66,12 +63,41 @@ bool Engine::has_reached_accept_state() {
 
 void Engine::reset(bool hard_reset) {
     if (hard_reset) {
-        state_machine_.reset();
-        steppers_.clear();
+        StateMachineRef machine = std::move(state_machine_);
+        install_steppers({});
         return;
     }
-    if (state_machine_)
-        steppers_ = state_machine_->get_steppers(std::nullopt);
+    // Held for the whole call: Python run by get_steppers may replace the
+    // Engine's grammar.
+    if (StateMachineRef machine = state_machine_)
+        install_steppers(machine->get_steppers(std::nullopt));
+}
+
+void Engine::install_steppers(std::vector<StepperRef> steppers) {
+    std::vector<StepperRef> dropped = std::exchange(steppers_, std::move(steppers));
+    ++steppers_generation_;
+}
+
+void Engine::install_advanced_steppers(std::vector<StepperRef> steppers) {
+    keep_one_per_position(steppers);
+    install_steppers(std::move(steppers));
+}
+
+const std::vector<TokenId> *Engine::learned_sequence(TokenId token_id) const {
+    if (!multi_token_sampling_)
+        return nullptr;
+    bool learned_here = learned_at_ == steppers_generation_ && learned_here_.count(token_id);
+    if (!caller_mapping_applies_ && !learned_here)
+        return nullptr;
+    auto sequence = multi_token_mapping_.find(token_id);
+    if (sequence == multi_token_mapping_.end())
+        return nullptr;
+    return &sequence->second;
+}
+
+void Engine::forget_learned_sequences() {
+    learned_here_.clear();
+    caller_mapping_applies_ = false;
 }
 
 std::optional<std::string> Engine::get_current_state() {
@@ -125,8 +151,8 @@ std::string Engine::to_string() {
 
 void Engine::release_references() {
     StateMachineRef machine = std::move(state_machine_);
-    std::vector<StepperRef> steppers = std::move(steppers_);
-    steppers_.clear();
+    std::vector<StepperRef> steppers = std::exchange(steppers_, {});
+    ++steppers_generation_;
     decode_function_ = nullptr;
     encode_function_ = nullptr;
 }

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -60,7 +61,7 @@ public:
     const StateMachineRef &state_machine() const { return state_machine_; }
     void set_state_machine(StateMachineRef machine) { state_machine_ = std::move(machine); }
     const std::vector<StepperRef> &steppers() const { return steppers_; }
-    void set_steppers(std::vector<StepperRef> steppers) { steppers_ = std::move(steppers); }
+    void set_steppers(std::vector<StepperRef> steppers) { install_steppers(std::move(steppers)); }
     TrieMap &vocabulary() { return vocabulary_; }
     void set_vocabulary(const TrieMap &vocabulary) {
         vocabulary_ = vocabulary;
@@ -69,7 +70,16 @@ public:
     const ReverseVocabulary &reverse_vocabulary() const { return reverse_vocabulary_; }
     void set_reverse_vocabulary(ReverseVocabulary map) { reverse_vocabulary_ = std::move(map); }
     const MultiTokenMapping &multi_token_mapping() const { return multi_token_mapping_; }
-    void set_multi_token_mapping(MultiTokenMapping map) { multi_token_mapping_ = std::move(map); }
+    // A mapping the caller assigns applies to every advance until the next
+    // mask; what a mask learns applies only where it was learned.
+    void set_multi_token_mapping(MultiTokenMapping map) {
+        multi_token_mapping_ = std::move(map);
+        caller_mapping_applies_ = true;
+    }
+    // The sequence that advancing over `token_id` stands for here, if any.
+    const std::vector<TokenId> *learned_sequence(TokenId token_id) const;
+    // For masks that learn no sequences: from now on none applies.
+    void forget_learned_sequences();
     EncodeFunction &encode_function() { return encode_function_; }
     DecodeFunction &decode_function() { return decode_function_; }
 
@@ -101,9 +111,14 @@ private:
     TokenizationSet collect_valid_tokenizations();
     TokenIdSet allowed_token_ids(const TokenizationSet &tokenizations, uint32_t vocab_size);
     void record_multi_token_sequence(const Tokenization &tokenization);
-    TokenIdSet invalid_token_ids(uint32_t vocab_size);
+    TokenIdSet invalid_token_ids(uint32_t vocab_size, bool may_end);
     const std::vector<unsigned int> &ids_of(const std::string &piece) const;
     std::vector<TokenId> ids_to_emit(const StepperDelta &winner) const;
+    // Replaces the live Steppers. The old list leaves the Engine before it
+    // is dropped: dropping it can run Python that looks at the Engine.
+    void install_steppers(std::vector<StepperRef> steppers);
+    // The same after an advance, keeping one Stepper per position.
+    void install_advanced_steppers(std::vector<StepperRef> steppers);
 
     StateMachineRef state_machine_;
     std::vector<StepperRef> steppers_;
@@ -116,6 +131,14 @@ private:
     bool multi_token_sampling_;
     int32_t max_resamples_;
     std::vector<TokenId> control_tokens_;
+    // Counts replacements of steppers_, so that a mask can tell whether the
+    // Steppers it was computed for are still the live ones.
+    uint64_t steppers_generation_ = 0;
+    // The first ids under which the latest mask recorded a sequence, and the
+    // Steppers generation it was computed for.
+    std::unordered_set<TokenId> learned_here_;
+    uint64_t learned_at_ = 0;
+    bool caller_mapping_applies_ = false;
     // Derived from vocabulary_ for prefix ranges and the longest key;
     // rebuilt when stale, also by const operations.
     mutable VocabularyIndex vocabulary_index_;

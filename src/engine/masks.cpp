@@ -43,6 +43,7 @@ void Engine::record_multi_token_sequence(const Tokenization &tokenization) {
     for (const std::string &piece : tokenization)
         sequence.push_back(pick_vocabulary_id(vocabulary_, piece));
     TokenId first = sequence.front();
+    learned_here_.insert(first);
     auto stored = multi_token_mapping_.find(first);
     if (stored == multi_token_mapping_.end()) {
         multi_token_mapping_.emplace(first, std::move(sequence));
@@ -56,7 +57,7 @@ void Engine::record_multi_token_sequence(const Tokenization &tokenization) {
         existing.resize(common);
 }
 
-TokenIdSet Engine::invalid_token_ids(uint32_t vocab_size) {
+TokenIdSet Engine::invalid_token_ids(uint32_t vocab_size, bool may_end) {
     TokenIdSet invalid(vocab_size);
     if (steppers_.empty())
         return invalid;
@@ -66,7 +67,7 @@ TokenIdSet Engine::invalid_token_ids(uint32_t vocab_size) {
             for (const Tokenization &tokenization : break_into_tokens(continuation))
                 for (const std::string &piece : tokenization)
                     invalid.insert_all(ids_of(piece));
-    if (!control_tokens_.empty() && !has_reached_accept_state())
+    if (!control_tokens_.empty() && !may_end)
         invalid.insert_all(control_tokens_);
     return invalid;
 }
@@ -75,8 +76,16 @@ TokenBits Engine::compute_token_mask(uint32_t vocab_size) {
     if (vocab_size > uint32_t(INT32_MAX))
         throw std::length_error("vocab_size must be below 2**31");
     TokenizationSet valid = collect_valid_tokenizations();
+    learned_here_.clear();
+    caller_mapping_applies_ = false;
+    learned_at_ = steppers_generation_;
     TokenIdSet allowed = allowed_token_ids(valid, vocab_size);
-    TokenIdSet invalid = invalid_token_ids(vocab_size);
+    // Control tokens are blocked until the grammar may end; from then on
+    // ending is one of the allowed choices.
+    const bool may_end = !control_tokens_.empty() && has_reached_accept_state();
+    TokenIdSet invalid = invalid_token_ids(vocab_size, may_end);
+    if (may_end && !allowed.empty())
+        allowed.insert_all(control_tokens_);
     TokenBits mask(vocab_size, true);
     std::vector<uint64_t> &words = mask.words();
     const std::vector<uint64_t> &blocked = invalid.bits().words();

@@ -67,27 +67,26 @@ std::vector<TokenId> Engine::select_next_tokens(ScoreArray &log_probs, const Dra
 
     const StepperDelta *winner = best_delta(candidates);
     if (!winner || winner->token.empty()) {
-        steppers_.clear();
+        install_steppers({});
         return {};
     }
     std::vector<TokenId> ids = ids_to_emit(*winner);
     std::vector<StepperRef> chosen = steppers_with_token(candidates, winner->token);
     for (StepperRef &stepper : chosen)
         stepper->append_token_ids(ids);
-    steppers_ = std::move(chosen);
+    install_advanced_steppers(std::move(chosen));
     return ids;
 }
 
 // The ids that spell exactly the winner's token: the learned sequence only
-// when the Steppers advanced over it (an unhealed draw of its first id with
-// multi-token sampling on), else the drawn id, else an id of the healed key.
+// when the Steppers advanced over it (an unhealed draw of its first id where
+// the sequence applies), else the drawn id, else an id of the healed key.
 std::vector<TokenId> Engine::ids_to_emit(const StepperDelta &winner) const {
     if (!winner.token_id)
         return {pick_vocabulary_id(vocabulary_, winner.token)};
-    if (multi_token_sampling_ && !winner.was_healed) {
-        auto sequence = multi_token_mapping_.find(*winner.token_id);
-        if (sequence != multi_token_mapping_.end())
-            return sequence->second;
+    if (!winner.was_healed) {
+        if (const std::vector<TokenId> *sequence = learned_sequence(*winner.token_id))
+            return *sequence;
     }
     return {*winner.token_id};
 }

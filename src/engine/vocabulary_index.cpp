@@ -6,8 +6,7 @@
 namespace zel {
 
 void VocabularyIndex::refresh(const TrieMap &vocabulary) {
-    uint64_t generation = trie_generation();
-    if (built_ && generation == generation_)
+    if (built_ && vocabulary.identity() == identity_ && vocabulary.generation() == generation_)
         return;
     std::vector<std::pair<std::string, const std::vector<unsigned int> *>> entries;
     entries.reserve(vocabulary.size());
@@ -29,7 +28,8 @@ void VocabularyIndex::refresh(const TrieMap &vocabulary) {
         keys_.push_back(std::move(key));
     }
     offsets_.push_back(uint32_t(ids_.size()));
-    generation_ = generation;
+    identity_ = vocabulary.identity();
+    generation_ = vocabulary.generation();
     built_ = true;
 }
 

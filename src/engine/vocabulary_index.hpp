@@ -2,7 +2,7 @@
 // side, so that the ids of every key under a prefix are one contiguous run.
 // Token masks enumerate such prefix ranges for every valid continuation; a
 // sorted run reads memory in order where the trie would chase one heap list
-// per key. The index is rebuilt whenever any map changed since it was built.
+// per key. The index is rebuilt when its map changed since it was built.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@ namespace zel {
 
 class VocabularyIndex {
 public:
-    // Rebuilds from `vocabulary` unless it was built after the last change.
+    // Rebuilds from `vocabulary` unless it was built from this map as it is.
     void refresh(const TrieMap &vocabulary);
     void invalidate() { built_ = false; }
 
@@ -35,6 +35,8 @@ private:
     std::pair<size_t, size_t> prefix_range(const std::string &prefix) const;
 
     bool built_ = false;
+    // The map it was built from, and that map's generation then.
+    uint64_t identity_ = 0;
     uint64_t generation_ = 0;
     std::vector<std::string> keys_;
     std::vector<uint32_t> offsets_;

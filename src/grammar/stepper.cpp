@@ -31,12 +31,12 @@ StepperRef Stepper::clone() {
     StepperRef copy = make_clone_target();
     copy->set_consumed_character_count(get_consumed_character_count());
     copy->set_current_state(get_current_state());
-    copy->set_history(history_);
+    copy->history_ = history_;
     copy->set_raw_value_field(raw_value_);
     copy->set_remaining_input(get_remaining_input());
     copy->set_sub_stepper(sub_stepper_);
     copy->set_target_state(target_state_);
-    copy->set_token_ids_history(token_ids_history_);
+    copy->token_ids_history_ = token_ids_history_;
     return copy;
 }
 
@@ -46,16 +46,27 @@ void Stepper::set_raw_value_field(std::optional<std::string> value) { raw_value_
 std::optional<std::string> Stepper::get_raw_value_field() { return raw_value_; }
 std::optional<std::string> Stepper::get_remaining_input() { return remaining_input_; }
 void Stepper::set_remaining_input(std::optional<std::string> value) { remaining_input_ = std::move(value); }
-std::vector<TokenId> Stepper::get_token_ids_history() { return token_ids_history_; }
-std::vector<StepperRef> Stepper::get_history() { return history_; }
-void Stepper::set_history(std::vector<StepperRef> history) { history_ = std::move(history); }
+std::vector<TokenId> Stepper::get_token_ids_history() {
+    std::vector<TokenId> ids;
+    for (const std::vector<TokenId> &run : token_ids_history_.to_vector())
+        ids.insert(ids.end(), run.begin(), run.end());
+    return ids;
+}
+std::vector<StepperRef> Stepper::get_history() { return history_.to_vector(); }
+void Stepper::set_history(std::vector<StepperRef> history) {
+    history_ = PersistentList<StepperRef>(history);
+}
 StateId Stepper::get_current_state() { return current_state_; }
 void Stepper::set_current_state(StateId state) { current_state_ = std::move(state); }
 std::optional<StateId> Stepper::get_target_state() { return target_state_; }
 void Stepper::set_target_state(std::optional<StateId> state) { target_state_ = std::move(state); }
 uint32_t Stepper::get_consumed_character_count() { return consumed_character_count_; }
 void Stepper::set_consumed_character_count(uint32_t count) { consumed_character_count_ = count; }
-void Stepper::set_token_ids_history(std::vector<TokenId> ids) { token_ids_history_ = std::move(ids); }
+void Stepper::set_token_ids_history(std::vector<TokenId> ids) {
+    token_ids_history_.clear();
+    if (!ids.empty())
+        token_ids_history_.push_back(std::move(ids));
+}
 StateMachineRef Stepper::get_state_machine() { return state_machine_; }
 void Stepper::set_state_machine(StateMachineRef machine) { state_machine_ = std::move(machine); }
 StepperRef Stepper::get_sub_stepper() { return sub_stepper_; }
@@ -69,7 +80,8 @@ void Stepper::add_to_history(StepperRef stepper) {
 
 void Stepper::append_token_ids(const std::vector<TokenId> &ids) {
     ensure_stack_room();
-    token_ids_history_.insert(token_ids_history_.end(), ids.begin(), ids.end());
+    if (!ids.empty())
+        token_ids_history_.push_back(ids);
     // The sub-Stepper and history entries are shared with the Steppers this
     // one was cloned from; recording ids in place would change those too
     // (and record an id twice where two successors share one). Each is
@@ -84,9 +96,10 @@ void Stepper::append_token_ids(const std::vector<TokenId> &ids) {
     // Ids also belong to the last finished transition while the current one
     // has not consumed anything yet.
     if (into_history) {
-        StepperRef own = history_.back()->clone();
+        StepperRef last = history_.back();
+        StepperRef own = last->clone();
         own->append_token_ids(ids);
-        history_.back() = std::move(own);
+        history_.replace_back(std::move(own));
     }
 }
 
@@ -124,15 +137,14 @@ bool Stepper::less_than(StepperRef other) {
 Stepper::~Stepper() {
     NestedRelease release;
     release.release(sub_stepper_);
-    for (StepperRef &archived : history_)
-        release.release(archived);
+    history_.clear_with([&](StepperRef &archived) { release.release(archived); });
     release.release(state_machine_);
 }
 
 void Stepper::release_references() {
     // Moved out first: dropping a reference may run arbitrary code that looks
     // at this Stepper again.
-    std::vector<StepperRef> history = std::move(history_);
+    PersistentList<StepperRef> history = std::move(history_);
     StepperRef sub = std::move(sub_stepper_);
     StateMachineRef machine = std::move(state_machine_);
     history_.clear();

@@ -12,6 +12,7 @@
 #include "grammar/current_value.hpp"
 #include "grammar/refs.hpp"
 #include "grammar/state_id.hpp"
+#include "support/persistent_list.hpp"
 
 namespace zel {
 
@@ -97,14 +98,16 @@ public:
             return stop;
         if (int stop = visit(sub_stepper_.get()))
             return stop;
-        for (const StepperRef &archived : history_)
-            if (int stop = visit(archived.get()))
-                return stop;
-        return 0;
+        return history_.visit_newest_first(
+            [&](const StepperRef &archived) { return visit(archived.get()); });
     }
 
     // Drops every shared reference this Stepper holds (garbage collection).
     void release_references();
+
+    // The finished transitions, shared with the Steppers this one was cloned
+    // from and to (for walks that must tell shared entries apart).
+    const PersistentList<StepperRef> &history_list() const { return history_; }
 
 protected:
     // The blank Stepper that clone fills in: a plain Stepper on the same
@@ -115,8 +118,11 @@ protected:
     StateMachine &machine();
 
 private:
-    std::vector<StepperRef> history_;
-    std::vector<TokenId> token_ids_history_;
+    // Both grow with everything consumed and are copied by every clone, so
+    // copies share them (a clone costs the same however long the text).
+    PersistentList<StepperRef> history_;
+    // Token ids in the runs they were recorded in.
+    PersistentList<std::vector<TokenId>> token_ids_history_;
     uint32_t consumed_character_count_ = 0;
     StateId current_state_;
     std::optional<std::string> raw_value_;

@@ -76,7 +76,15 @@ std::vector<std::string> Stepper::get_valid_continuations() {
     return sub->get_valid_continuations();
 }
 
-std::vector<std::string> Stepper::get_invalid_continuations() { return {}; }
+// What the Stepper being walked refuses is refused here too: a leaf deep in
+// a grammar is the one that knows which characters it cannot take.
+std::vector<std::string> Stepper::get_invalid_continuations() {
+    ensure_stack_room();
+    StepperRef sub = get_sub_stepper();
+    if (!sub)
+        return {};
+    return sub->get_invalid_continuations();
+}
 
 std::vector<StepperRef> Stepper::get_final_state() {
     ensure_stack_room();

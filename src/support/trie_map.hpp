@@ -11,7 +11,7 @@
 
 namespace zel {
 
-using TrieMap = tsl::htrie_map<char, std::vector<unsigned int>, tsl::ah::str_hash<char>,
+using HatTrie = tsl::htrie_map<char, std::vector<unsigned int>, tsl::ah::str_hash<char>,
                                unsigned short>;
 
 // Burst thresholds outside this range are clamped into it.
@@ -27,16 +27,89 @@ inline size_t clamp_burst_threshold(size_t threshold) {
     return threshold;
 }
 
-// A process-wide count of changes made to the contents of any map. Indexes
-// derived from a map remember the count they were built at and rebuild when
-// it moved; every operation that changes keys or id lists calls
-// note_trie_change.
-inline std::atomic<uint64_t> &trie_change_counter() {
-    static std::atomic<uint64_t> counter{0};
-    return counter;
-}
-inline uint64_t trie_generation() { return trie_change_counter().load(std::memory_order_acquire); }
-inline void note_trie_change() { trie_change_counter().fetch_add(1, std::memory_order_acq_rel); }
+// The vocabulary trie: token text to the ids of the tokens with that text.
+// Reads go straight to the HAT-trie; every change goes through the few
+// members below, which count it. Indexes derived from a map remember its
+// identity and generation and rebuild only when that map changed, so one
+// Engine's edits never cost another Engine a rebuild.
+class TrieMap : private HatTrie {
+public:
+    using HatTrie::const_iterator;
+    using HatTrie::iterator;
+    using HatTrie::at;
+    using HatTrie::begin;
+    using HatTrie::burst_threshold;
+    using HatTrie::cbegin;
+    using HatTrie::cend;
+    using HatTrie::empty;
+    using HatTrie::end;
+    using HatTrie::equal_prefix_range;
+    using HatTrie::find;
+    using HatTrie::find_ks;
+    using HatTrie::longest_prefix;
+    using HatTrie::longest_prefix_ks;
+    using HatTrie::max_load_factor;
+    using HatTrie::size;
+
+    TrieMap() : identity_(next_identity()) {}
+    explicit TrieMap(size_t burst_threshold) : TrieMap() { HatTrie::burst_threshold(burst_threshold); }
+    TrieMap(const TrieMap &other) : HatTrie(other), identity_(next_identity()) {}
+    TrieMap &operator=(const TrieMap &other) {
+        HatTrie::operator=(other);
+        note_change();
+        return *this;
+    }
+    TrieMap(TrieMap &&other) : HatTrie(std::move(other)), identity_(next_identity()) {
+        other.note_change();
+    }
+    TrieMap &operator=(TrieMap &&other) {
+        HatTrie::operator=(std::move(other));
+        note_change();
+        other.note_change();
+        return *this;
+    }
+
+    // Adds `key` with the list [id] when it is absent; changes nothing
+    // otherwise.
+    void insert_if_absent(const std::string &key, unsigned int id) {
+        if (HatTrie::insert(key, std::vector<unsigned int>{id}).second)
+            note_change();
+    }
+    // Appends `id` to the ids of `key`, adding the key when it is absent.
+    void add_id(const std::string &key, unsigned int id) {
+        auto found = HatTrie::find(key);
+        if (found == HatTrie::end())
+            HatTrie::insert(key, std::vector<unsigned int>{id});
+        else
+            found.value().push_back(id);
+        note_change();
+    }
+    size_t erase(const std::string &key) {
+        size_t erased = HatTrie::erase(key);
+        if (erased)
+            note_change();
+        return erased;
+    }
+    void clear() {
+        HatTrie::clear();
+        note_change();
+    }
+
+    // Which map this is: no two maps, alive or dead, share one.
+    uint64_t identity() const { return identity_; }
+    // How many changes this map has seen.
+    uint64_t generation() const { return generation_; }
+
+private:
+    static uint64_t next_identity() {
+        static std::atomic<uint64_t> identities{0};
+        return identities.fetch_add(1, std::memory_order_relaxed) + 1;
+    }
+    void note_change() { ++generation_; }
+
+    uint64_t identity_;
+    uint64_t generation_ = 0;
+};
 
 // Bytes in the map's longest key, by a walk over every key.
 inline size_t longest_key_size(const TrieMap &map) {
@@ -48,12 +121,6 @@ inline size_t longest_key_size(const TrieMap &map) {
             longest = key.size();
     }
     return longest;
-}
-
-// Adds `key` with the list [id] when it is absent; changes nothing otherwise.
-inline void trie_insert(TrieMap &map, const std::string &key, unsigned int id) {
-    if (map.insert(key, std::vector<unsigned int>{id}).second)
-        note_trie_change();
 }
 
 } // namespace zel
