@@ -31,6 +31,7 @@ from collections.abc import Callable, Collection, Sequence
 from dataclasses import dataclass, field
 
 import numpy as np
+import numpy.typing as npt
 
 import zel_core
 
@@ -84,7 +85,7 @@ class _RecordingSampler:
         return chosen
 
 
-def _lowest(dtype: np.dtype):
+def _lowest(dtype: np.dtype) -> float:
     if np.issubdtype(dtype, np.floating):
         return -np.inf
     return np.iinfo(dtype).min
@@ -94,7 +95,7 @@ def _nothing_can_follow(engine: zel_core.Engine) -> bool:
     return all(not stepper.can_accept_more_input() for stepper in engine.steppers)
 
 
-def _first_id(chosen) -> int:
+def _first_id(chosen: npt.ArrayLike) -> int:
     return int(np.asarray(chosen).reshape(-1)[0])
 
 

@@ -23,10 +23,11 @@ value machine is created first and its graph assigned afterwards):
 
 Each leaf keeps the state of its little automaton in the Stepper's
 ``current_state`` (an int the core copies with every clone and never changes
-for a leaf), so ``consume`` scans only the new token and never re-reads the
-value matched so far. Every leaf is deterministic: it returns at most one
-successor, taking the longest acceptable prefix of the token and leaving the
-rest as ``remaining_input``. A leaf that stops inside a token still reports
+for a leaf; the Stepper reads it as ``state``, typed as that int), so
+``consume`` scans only the new token and never re-reads the value matched so
+far. Every leaf is deterministic: it returns at most one successor, taking the
+longest acceptable prefix of the token and leaving the rest as
+``remaining_input``. A leaf that stops inside a token still reports
 that it can take more when its text allows it, so that token healing may keep
 it. The kinds of value begin with distinct characters, so after the first
 character of a value only one alternative lives on.
@@ -62,10 +63,11 @@ from __future__ import annotations
 import json
 import random
 from collections.abc import Iterable
+from typing import Any
 
 import zel_core
 
-from zel.leaves import Literal, LiteralStepper
+from zel.leaves import Literal, LiteralStepper, typed_accessor
 
 #: Longest run of white space accepted between two tokens of JSON.
 DEFAULT_MAX_WHITESPACE = 16
@@ -83,7 +85,7 @@ CONTROL_CHARACTERS = tuple(chr(code) for code in range(0x20))
 
 
 def _transitions(*pairs: tuple[str, int]) -> dict[str, int]:
-    table = {}
+    table: dict[str, int] = {}
     for characters, target in pairs:
         for character in characters:
             table[character] = target
@@ -110,20 +112,22 @@ _NUMBER_CONTINUATIONS = tuple(tuple(sorted(table)) for table in _NUMBER_TABLE)
 class NumberMachine(zel_core.StateMachine):
     """A JSON number. Keyword options go to ``StateMachine``."""
 
-    def __init__(self, **machine_options):
+    def __init__(self, **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "number")
         super().__init__(**machine_options)
 
-    def get_new_stepper(self, state=None):
+    def get_new_stepper(self, state: int | str | None = None) -> NumberStepper:
         return NumberStepper(self)
 
 
 class NumberStepper(zel_core.Stepper):
-    def should_start_step(self, token: str) -> bool:
-        return bool(token) and token[0] in _NUMBER_TABLE[self.current_state]
+    state = typed_accessor(zel_core.Stepper.current_state, int)
 
-    def consume(self, token: str):
-        state = self.current_state
+    def should_start_step(self, token: str) -> bool:
+        return bool(token) and token[0] in _NUMBER_TABLE[self.state]
+
+    def consume(self, token: str) -> list[zel_core.Stepper]:
+        state = self.state
         taken = 0
         for character in token:
             following = _NUMBER_TABLE[state].get(character)
@@ -141,16 +145,16 @@ class NumberStepper(zel_core.Stepper):
         return True  # every state has a way on (digits, at least)
 
     def has_reached_accept_state(self) -> bool:
-        return self.current_state in _NUMBER_ACCEPTING
+        return self.state in _NUMBER_ACCEPTING
 
-    def get_valid_continuations(self):
-        return list(_NUMBER_CONTINUATIONS[self.current_state])
+    def get_valid_continuations(self) -> list[str]:
+        return list(_NUMBER_CONTINUATIONS[self.state])
 
-    def get_current_value(self):
+    def get_current_value(self) -> object:
         if not self.has_reached_accept_state():
             return zel_core.Stepper.get_current_value(self)
         raw = self.get_raw_value()
-        return int(raw) if self.current_state in (2, 3) else float(raw)
+        return int(raw) if self.state in (2, 3) else float(raw)
 
 
 # --------------------------------------------------------------------------- strings
@@ -193,20 +197,22 @@ def _scan_string(state: int, token: str) -> tuple[int, int]:
 class StringMachine(zel_core.StateMachine):
     """A quoted JSON string. Keyword options go to ``StateMachine``."""
 
-    def __init__(self, **machine_options):
+    def __init__(self, **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "string")
         super().__init__(**machine_options)
 
-    def get_new_stepper(self, state=None):
+    def get_new_stepper(self, state: int | str | None = None) -> StringStepper:
         return StringStepper(self)
 
 
 class StringStepper(zel_core.Stepper):
+    state = typed_accessor(zel_core.Stepper.current_state, int)
+
     def should_start_step(self, token: str) -> bool:
         # Asked once per level of nesting for every token: kept to one test.
         if not token:
             return False
-        state = self.current_state
+        state = self.state
         first = token[0]
         if state == _BODY:
             return first >= " "
@@ -216,8 +222,8 @@ class StringStepper(zel_core.Stepper):
             return first == "u" or first in SIMPLE_ESCAPES
         return state != _CLOSED and first in HEX_DIGITS
 
-    def consume(self, token: str):
-        state, taken = _scan_string(self.current_state, token)
+    def consume(self, token: str) -> list[zel_core.Stepper]:
+        state, taken = _scan_string(self.state, token)
         if not taken:
             return []
         successor = self.step(self.get_raw_value() + token[:taken], token[taken:] or None)
@@ -225,13 +231,13 @@ class StringStepper(zel_core.Stepper):
         return [successor]
 
     def can_accept_more_input(self) -> bool:
-        return self.current_state != _CLOSED
+        return self.state != _CLOSED
 
     def has_reached_accept_state(self) -> bool:
-        return self.current_state == _CLOSED
+        return self.state == _CLOSED
 
-    def get_valid_continuations(self):
-        state = self.current_state
+    def get_valid_continuations(self) -> list[str]:
+        state = self.state
         if state == _OPEN:
             return ['"']
         if state == _ESCAPE:
@@ -240,11 +246,11 @@ class StringStepper(zel_core.Stepper):
             return list(_HEX_CONTINUATIONS)
         return []  # body: too many to list; closed: nothing
 
-    def get_invalid_continuations(self):
-        return list(CONTROL_CHARACTERS) if self.current_state == _BODY else []
+    def get_invalid_continuations(self) -> list[str]:
+        return list(CONTROL_CHARACTERS) if self.state == _BODY else []
 
-    def get_current_value(self):
-        if self.current_state != _CLOSED:
+    def get_current_value(self) -> object:
+        if self.state != _CLOSED:
             return zel_core.Stepper.get_current_value(self)
         return json.loads(self.get_raw_value())
 
@@ -258,7 +264,7 @@ class KeywordMachine(zel_core.StateMachine):
     Keyword options go to ``StateMachine``.
     """
 
-    def __init__(self, words: Iterable[str] = ("true", "false", "null"), **machine_options):
+    def __init__(self, words: Iterable[str] = ("true", "false", "null"), **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "keyword")
         super().__init__(**machine_options)
         self.words = tuple(words)
@@ -268,19 +274,22 @@ class KeywordMachine(zel_core.StateMachine):
         if len(self.word_by_first) != len(self.words):
             raise ValueError("keywords must begin with different characters")
 
-    def get_new_stepper(self, state=None):
+    def get_new_stepper(self, state: int | str | None = None) -> KeywordStepper:
         return KeywordStepper(self)
 
 
 class KeywordStepper(zel_core.Stepper):
     """current_state: 0 before the first character, else 1 + the word's index."""
 
+    machine = typed_accessor(zel_core.Stepper.state_machine, KeywordMachine)
+    state = typed_accessor(zel_core.Stepper.current_state, int)
+
     def _taken(self, token: str) -> tuple[int, int]:
         """(1 + index of the word, length of the token's prefix it takes)."""
         if not token:
             return 0, 0
-        state = self.current_state
-        machine = self.state_machine
+        state = self.state
+        machine = self.machine
         if not state:
             state = machine.word_by_first.get(token[0], -1) + 1
             if not state:
@@ -295,7 +304,7 @@ class KeywordStepper(zel_core.Stepper):
     def should_start_step(self, token: str) -> bool:
         return self._taken(token)[1] > 0
 
-    def consume(self, token: str):
+    def consume(self, token: str) -> list[zel_core.Stepper]:
         state, taken = self._taken(token)
         if not taken:
             return []
@@ -304,17 +313,17 @@ class KeywordStepper(zel_core.Stepper):
         return [successor]
 
     def can_accept_more_input(self) -> bool:
-        state = self.current_state
-        return not state or self.consumed_character_count < len(self.state_machine.words[state - 1])
+        state = self.state
+        return not state or self.consumed_character_count < len(self.machine.words[state - 1])
 
     def has_reached_accept_state(self) -> bool:
         return not self.can_accept_more_input()
 
-    def get_valid_continuations(self):
-        state = self.current_state
+    def get_valid_continuations(self) -> list[str]:
+        state = self.state
         if not state:
-            return list(self.state_machine.words)
-        word = self.state_machine.words[state - 1]
+            return list(self.machine.words)
+        word = self.machine.words[state - 1]
         return [word[self.consumed_character_count:]] if self.can_accept_more_input() else []
 
 
@@ -327,20 +336,22 @@ class WhitespaceMachine(zel_core.StateMachine):
     Keyword options go to ``StateMachine``.
     """
 
-    def __init__(self, max_length: int = DEFAULT_MAX_WHITESPACE, **machine_options):
+    def __init__(self, max_length: int = DEFAULT_MAX_WHITESPACE, **machine_options: Any) -> None:
         machine_options.setdefault("is_optional", True)
         super().__init__(**machine_options)
         if max_length < 1:
             raise ValueError("white space needs room for at least one character")
         self.max_length = max_length
 
-    def get_new_stepper(self, state=None):
+    def get_new_stepper(self, state: int | str | None = None) -> WhitespaceStepper:
         return WhitespaceStepper(self)
 
 
 class WhitespaceStepper(zel_core.Stepper):
+    machine = typed_accessor(zel_core.Stepper.state_machine, WhitespaceMachine)
+
     def _taken(self, token: str) -> int:
-        room = self.state_machine.max_length - self.consumed_character_count
+        room = self.machine.max_length - self.consumed_character_count
         taken = 0
         for character in token:
             if taken == room or character not in WHITESPACE:
@@ -351,19 +362,19 @@ class WhitespaceStepper(zel_core.Stepper):
     def should_start_step(self, token: str) -> bool:
         return bool(token) and token[0] in WHITESPACE and self.can_accept_more_input()
 
-    def consume(self, token: str):
+    def consume(self, token: str) -> list[zel_core.Stepper]:
         taken = self._taken(token)
         if not taken:
             return []
         return [self.step(self.get_raw_value() + token[:taken], token[taken:] or None)]
 
     def can_accept_more_input(self) -> bool:
-        return self.consumed_character_count < self.state_machine.max_length
+        return self.consumed_character_count < self.machine.max_length
 
     def has_reached_accept_state(self) -> bool:
         return True
 
-    def get_valid_continuations(self):
+    def get_valid_continuations(self) -> list[str]:
         return list(WHITESPACE) if self.can_accept_more_input() else []
 
 
@@ -375,16 +386,16 @@ class Punctuation(Literal):
     instead of re-reading their value: the questions the core asks most
     often cost no string operations."""
 
-    def get_new_stepper(self, state=None):
+    def get_new_stepper(self, state: int | str | None = None) -> PunctuationStepper:
         return PunctuationStepper(self)
 
 
 class PunctuationStepper(LiteralStepper):
     def can_accept_more_input(self) -> bool:
-        return self.consumed_character_count < len(self.state_machine.text)
+        return self.consumed_character_count < len(self.machine.text)
 
     def has_reached_accept_state(self) -> bool:
-        return self.consumed_character_count >= len(self.state_machine.text)
+        return self.consumed_character_count >= len(self.machine.text)
 
 
 # --------------------------------------------------------------------------- structure
@@ -394,7 +405,7 @@ class ObjectMachine(zel_core.StateMachine):
     """``{ "key": value, ... }`` with optional white space between tokens."""
 
     def __init__(self, value: zel_core.StateMachine, whitespace: zel_core.StateMachine | None = None,
-                 key: zel_core.StateMachine | None = None, **machine_options):
+                 key: zel_core.StateMachine | None = None, **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "object")
         super().__init__(**machine_options)
         ws = whitespace if whitespace is not None else WhitespaceMachine()
@@ -421,7 +432,7 @@ class ArrayMachine(zel_core.StateMachine):
     """``[ value, ... ]`` with optional white space between tokens."""
 
     def __init__(self, value: zel_core.StateMachine, whitespace: zel_core.StateMachine | None = None,
-                 **machine_options):
+                 **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "array")
         super().__init__(**machine_options)
         ws = whitespace if whitespace is not None else WhitespaceMachine()
@@ -445,7 +456,7 @@ class JsonValueMachine(zel_core.StateMachine):
     ``object_machine`` and ``array_machine``.
     """
 
-    def __init__(self, max_whitespace: int = DEFAULT_MAX_WHITESPACE, **machine_options):
+    def __init__(self, max_whitespace: int = DEFAULT_MAX_WHITESPACE, **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "value")
         super().__init__(**machine_options)
         ws = WhitespaceMachine(max_whitespace)
