@@ -355,14 +355,29 @@ def from_gguf(path: str | os.PathLike[str]) -> Tokenizer:
 # --- llama-cpp-python -------------------------------------------------------
 
 
+def _llama_piece(llama_cpp: Any, vocab: Any, token: int, special: bool, buffer: Any) -> bytes:
+    """One id's bytes as llama.cpp renders them. (``Llama.detokenize`` gives
+    b"" for pieces longer than its 32-byte buffer, such as 64 dashes.)"""
+    n = llama_cpp.llama_token_to_piece(vocab, token, buffer, len(buffer), 0, special)
+    if n < 0:
+        import ctypes
+
+        buffer = ctypes.create_string_buffer(-n)
+        n = llama_cpp.llama_token_to_piece(vocab, token, buffer, len(buffer), 0, special)
+    return bytes(buffer.raw[:n])
+
+
 def from_llama(llama: Any) -> Tokenizer:
     """The vocabulary of a llama-cpp-python ``Llama``, each id's text as
     llama.cpp itself renders it; its end-of-generation ids end a text.
     ``encode`` is the model's own tokenizer (no BOS added)."""
+    import ctypes
+
     import llama_cpp
 
     size = llama.n_vocab()
     vocab = llama_cpp.llama_model_get_vocab(llama.model)
+    buffer = ctypes.create_string_buffer(256)
     special: dict[str, int] = {}
     token_bytes: list[bytes] = []
     ends: list[int] = []
@@ -370,10 +385,11 @@ def from_llama(llama: Any) -> Tokenizer:
         if llama_cpp.llama_vocab_is_eog(vocab, i):
             ends.append(i)
         if llama_cpp.llama_vocab_is_control(vocab, i):
-            special[llama.detokenize([i], special=True).decode("utf-8", "replace") or f"<control {i}>"] = i
+            name = _llama_piece(llama_cpp, vocab, i, True, buffer).decode("utf-8", "replace")
+            special[name or f"<control {i}>"] = i
             token_bytes.append(b"")
         else:
-            token_bytes.append(llama.detokenize([i], special=False))
+            token_bytes.append(_llama_piece(llama_cpp, vocab, i, False, buffer))
     eos = llama.token_eos()
     if 0 <= eos < size and eos not in ends:
         ends.append(eos)

@@ -23,7 +23,9 @@ void raise_with_note(PyObject *type, const std::string &message, const std::stri
     if (!error.is_valid())
         throw nb::python_error();
     error.attr("add_note")(nb::str(note.data(), note.size()));
-    PyErr_SetRaisedException(error.release().ptr());
+    // PyErr_SetObject takes an exception instance as it is, on every
+    // supported Python (PyErr_SetRaisedException exists from 3.12 on).
+    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr())), error.ptr());
     throw nb::python_error();
 }
 

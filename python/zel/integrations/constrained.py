@@ -31,14 +31,25 @@ class Completion:
     accepted: bool = False
     # "stop" (an end token or nothing could follow) or "length".
     finish_reason: str = "length"
+    # The time of the output's tokens (the prompt's evaluation apart, where
+    # the loop can tell them apart: see ``prompt_seconds``).
     seconds: float = 0.0
     # Of ``seconds``, the time spent in zel (masks and advancing).
     zel_seconds: float = 0.0
+    prompt_seconds: float = 0.0
+    # The time of each step (score, mask, draw, consume, evaluate), where known.
+    step_seconds: list[float] = field(default_factory=list)
     response: Any = None
 
     @property
     def tokens_per_second(self) -> float:
         return len(self.token_ids) / self.seconds if self.seconds else 0.0
+
+    @property
+    def median_step_seconds(self) -> float:
+        """Robust to a loaded machine's stalls, unlike the mean."""
+        steps = sorted(self.step_seconds)
+        return steps[len(steps) // 2] if steps else 0.0
 
     @property
     def zel_share(self) -> float:

@@ -196,9 +196,12 @@ def generate(llama: Any, engine: zel_core.Engine | None, prompt_tokens: Sequence
         sequence.start(len(prompt_tokens))
     llama.reset()
     llama.eval(list(prompt_tokens))
+    prompt_seconds = time.perf_counter() - started
     ids: list[int] = []
+    steps: list[float] = []
     reason = "length"
     while len(ids) < max_tokens:
+        step_started = time.perf_counter()
         scores = np.array(_last_logits(llama), dtype=np.float32)
         if sequence is not None:
             if sequence.finished:
@@ -217,8 +220,10 @@ def generate(llama: Any, engine: zel_core.Engine | None, prompt_tokens: Sequence
         if on_token is not None:
             on_token(token)
         llama.eval([token])
-    seconds = time.perf_counter() - started
+        steps.append(time.perf_counter() - step_started)
+    seconds = time.perf_counter() - started - prompt_seconds
     text = llama.detokenize(ids).decode("utf-8", errors="replace")
     accepted, value = sequence.result() if sequence is not None else (False, None)
     return Completion(text=text, value=value, token_ids=ids, accepted=accepted, finish_reason=reason,
-                      seconds=seconds, zel_seconds=sequence.zel_seconds if sequence else 0.0)
+                      seconds=seconds, zel_seconds=sequence.zel_seconds if sequence else 0.0,
+                      prompt_seconds=prompt_seconds, step_seconds=steps)
