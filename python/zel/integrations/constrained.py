@@ -98,7 +98,7 @@ class ConstrainedSequence:
         self.prompt_length = prompt_length
         self.zel_seconds += time.perf_counter() - started
 
-    def update(self, ids: Sequence[int]) -> None:
+    def update(self, ids: Sequence[int] | Any) -> None:
         """Consumes the ids past those seen; a new prompt restarts."""
         n = len(ids)
         seen = None if self.prompt_length is None else self.prompt_length + len(self.token_ids)

@@ -28,6 +28,7 @@ from collections.abc import Callable, Collection, Sequence
 from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 
 import zel_core
 from zel.integrations.constrained import Completion, ConstrainedSequence, GrammarRefused
@@ -69,7 +70,8 @@ class LogitsProcessor:
     def reset(self) -> None:
         self.sequence.reset()
 
-    def __call__(self, input_ids: Sequence[int], scores: np.ndarray) -> np.ndarray:
+    def __call__(self, input_ids: npt.NDArray[np.intc] | Sequence[int],
+                 scores: npt.NDArray[np.single]) -> npt.NDArray[np.single]:
         self.sequence.update(input_ids)
         return self.sequence.mask(scores)
 
