@@ -40,7 +40,7 @@ class _Row:
 
     def follow(self, ids: list[int], prompt_length: int) -> None:
         output = ids[prompt_length:]
-        if output[:len(self.output)] != self.output:
+        if self.sequence.prompt_length is None or output[:len(self.output)] != self.output:
             self.sequence.start(prompt_length)
             self.output = []
         for token in output[len(self.output):]:
