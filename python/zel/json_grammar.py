@@ -1,7 +1,7 @@
 """Leaves and machines for JSON, and a root grammar for "one JSON object".
 
-Lexical leaves (Python ``zel_core.StateMachine`` subclasses whose Steppers
-read characters):
+Lexical leaves (native ``zel_core.leaves`` machines: their Steppers read
+text along an automaton compiled once, without calling Python):
 
 - ``NumberMachine``: ``-?(0|[1-9][0-9]*)(\\.[0-9]+)?([eE][+-]?[0-9]+)?``
 - ``StringMachine``: a quoted string with the escapes ``\\" \\\\ \\/ \\b \\f
@@ -10,8 +10,7 @@ read characters):
 - ``WhitespaceMachine``: optional run of at most ``max_length`` of
   space, tab, line feed and carriage return, so that a model cannot emit
   white space without end
-- ``Punctuation``: a ``zel.leaves.Literal`` that answers the core's
-  frequent questions from its character count
+- ``Punctuation``: a native ``Literal`` for ``{ } [ ] : ,``
 
 Structure (native machines, one per rule; they refer to each other, so the
 value machine is created first and its graph assigned afterwards):
@@ -21,16 +20,16 @@ value machine is created first and its graph assigned afterwards):
 - ``json_object_grammar()``: the root of a document, an object with optional
   white space around it
 
-Each leaf keeps the state of its little automaton in the Stepper's
-``current_state`` (an int the core copies with every clone and never changes
-for a leaf; the Stepper reads it as ``state``, typed as that int), so
-``consume`` scans only the new token and never re-reads the value matched so
-far. Every leaf is deterministic: it returns at most one successor, taking the
-longest acceptable prefix of the token and leaving the rest as
-``remaining_input``. A leaf that stops inside a token still reports
-that it can take more when its text allows it, so that token healing may keep
-it. The kinds of value begin with distinct characters, so after the first
-character of a value only one alternative lives on.
+Each leaf's Stepper stands in a state of its automaton (kept as its
+``current_state``), so ``consume`` scans only the new token and never re-reads
+the value matched so far, and advancing never calls Python. Every leaf is
+deterministic: it returns at most one successor, taking the longest acceptable
+prefix of the token and leaving the rest as ``remaining_input`` (keywords and
+punctuation refuse a token that parts from their word before its end). A leaf
+that stops inside a token still reports that it can take more when its text
+allows it, so that token healing may keep it. The kinds of value begin with
+distinct characters, so after the first character of a value only one
+alternative lives on.
 
 The core merges Steppers that look equal to it: same machines (sub-machines
 compared by identifier or class name, a leaf's own text not at all), same
@@ -48,8 +47,8 @@ range come back as floats. Numbers too large for a double (``1e400``) or lone
 surrogate escapes (``"\\ud800"``) make that parser fail, and the value is
 then the raw text. An unfinished document's value is its raw
 text. ``NumberMachine`` and ``StringMachine`` Steppers report Python values
-themselves: an ``int`` or ``float`` for a number, the decoded ``str`` for a
-closed string.
+through their leaf's ``value`` function, called only by ``get_current_value``:
+an ``int`` or ``float`` for a number, the decoded ``str`` for a closed string.
 
 Masks: ``get_valid_continuations()`` lists the characters (or the rest of a
 word) that may come next wherever that set is small. Inside a string body the
@@ -62,12 +61,12 @@ from __future__ import annotations
 
 import json
 import random
+import re
 from collections.abc import Iterable
 from typing import Any
 
 import zel_core
-
-from zel.leaves import Literal, LiteralStepper, typed_accessor
+from zel_core.leaves import CharacterClass, Literal, Regex
 
 #: Longest run of white space accepted between two tokens of JSON.
 DEFAULT_MAX_WHITESPACE = 16
@@ -81,321 +80,76 @@ SIMPLE_ESCAPES = '"\\/bfnrt'
 CONTROL_CHARACTERS = tuple(chr(code) for code in range(0x20))
 
 
-# --------------------------------------------------------------------------- numbers
+# --------------------------------------------------------------------------- leaves
+
+#: The patterns of the native leaves (``zel_core.leaves.Regex``).
+NUMBER_PATTERN = r"-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?"
+STRING_PATTERN = r'"([^"\\\x00-\x1f]|\\["\\/bfnrt]|\\u[0-9a-fA-F]{4})*"'
 
 
-def _transitions(*pairs: tuple[str, int]) -> dict[str, int]:
-    table: dict[str, int] = {}
-    for characters, target in pairs:
-        for character in characters:
-            table[character] = target
-    return table
+def _number_value(text: str) -> int | float:
+    return float(text) if any(mark in text for mark in ".eE") else int(text)
 
 
-_NONZERO = "123456789"
-# One dict per automaton state: character -> next state.
-_NUMBER_TABLE = (
-    _transitions(("-", 1), ("0", 2), (_NONZERO, 3)),  # 0: start
-    _transitions(("0", 2), (_NONZERO, 3)),  # 1: after "-"
-    _transitions((".", 4), ("eE", 6)),  # 2: "0"
-    _transitions((DIGITS, 3), (".", 4), ("eE", 6)),  # 3: integer digits
-    _transitions((DIGITS, 5),),  # 4: after "."
-    _transitions((DIGITS, 5), ("eE", 6)),  # 5: fraction digits
-    _transitions(("+-", 7), (DIGITS, 8)),  # 6: after "e"
-    _transitions((DIGITS, 8),),  # 7: after the exponent's sign
-    _transitions((DIGITS, 8),),  # 8: exponent digits
-)
-_NUMBER_ACCEPTING = frozenset({2, 3, 5, 8})
-_NUMBER_CONTINUATIONS = tuple(tuple(sorted(table)) for table in _NUMBER_TABLE)
-
-
-class NumberMachine(zel_core.StateMachine):
-    """A JSON number. Keyword options go to ``StateMachine``."""
+class NumberMachine(Regex):
+    """A JSON number. Keyword options go to ``Regex``."""
 
     def __init__(self, **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "number")
-        super().__init__(**machine_options)
-
-    def get_new_stepper(self, state: int | str | None = None) -> NumberStepper:
-        return NumberStepper(self)
+        machine_options.setdefault("value", _number_value)
+        super().__init__(NUMBER_PATTERN, **machine_options)
 
 
-class NumberStepper(zel_core.Stepper):
-    state = typed_accessor(zel_core.Stepper.current_state, int)
-
-    def should_start_step(self, token: str) -> bool:
-        return bool(token) and token[0] in _NUMBER_TABLE[self.state]
-
-    def consume(self, token: str) -> list[zel_core.Stepper]:
-        state = self.state
-        taken = 0
-        for character in token:
-            following = _NUMBER_TABLE[state].get(character)
-            if following is None:
-                break
-            state = following
-            taken += 1
-        if not taken:
-            return []
-        successor = self.step(self.get_raw_value() + token[:taken], token[taken:] or None)
-        successor.current_state = state
-        return [successor]
-
-    def can_accept_more_input(self) -> bool:
-        return True  # every state has a way on (digits, at least)
-
-    def has_reached_accept_state(self) -> bool:
-        return self.state in _NUMBER_ACCEPTING
-
-    def get_valid_continuations(self) -> list[str]:
-        return list(_NUMBER_CONTINUATIONS[self.state])
-
-    def get_current_value(self) -> object:
-        if not self.has_reached_accept_state():
-            return zel_core.Stepper.get_current_value(self)
-        raw = self.get_raw_value()
-        return int(raw) if self.state in (2, 3) else float(raw)
-
-
-# --------------------------------------------------------------------------- strings
-
-_OPEN, _BODY, _ESCAPE, _HEX_FIRST, _HEX_LAST, _CLOSED = 0, 1, 2, 3, 6, 7
-_ESCAPE_CONTINUATIONS = tuple(sorted(SIMPLE_ESCAPES + "u"))
-_HEX_CONTINUATIONS = tuple(sorted(HEX_DIGITS))
-
-
-def _scan_string(state: int, token: str) -> tuple[int, int]:
-    """The state after the longest acceptable prefix of `token`, and its length."""
-    taken = 0
-    for character in token:
-        if state == _BODY:
-            if character == '"':
-                state = _CLOSED
-            elif character == "\\":
-                state = _ESCAPE
-            elif character < " ":
-                break
-        elif state == _ESCAPE:
-            if character == "u":
-                state = _HEX_FIRST
-            elif character in SIMPLE_ESCAPES:
-                state = _BODY
-            else:
-                break
-        elif _HEX_FIRST <= state <= _HEX_LAST:
-            if character not in HEX_DIGITS:
-                break
-            state = _BODY if state == _HEX_LAST else state + 1
-        elif state == _OPEN and character == '"':
-            state = _BODY
-        else:
-            break
-        taken += 1
-    return state, taken
-
-
-class StringMachine(zel_core.StateMachine):
-    """A quoted JSON string. Keyword options go to ``StateMachine``."""
+class StringMachine(Regex):
+    """A quoted JSON string. Keyword options go to ``Regex``."""
 
     def __init__(self, **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "string")
-        super().__init__(**machine_options)
-
-    def get_new_stepper(self, state: int | str | None = None) -> StringStepper:
-        return StringStepper(self)
+        machine_options.setdefault("value", json.loads)
+        super().__init__(STRING_PATTERN, **machine_options)
 
 
-class StringStepper(zel_core.Stepper):
-    state = typed_accessor(zel_core.Stepper.current_state, int)
-
-    def should_start_step(self, token: str) -> bool:
-        # Asked once per level of nesting for every token: kept to one test.
-        if not token:
-            return False
-        state = self.state
-        first = token[0]
-        if state == _BODY:
-            return first >= " "
-        if state == _OPEN:
-            return first == '"'
-        if state == _ESCAPE:
-            return first == "u" or first in SIMPLE_ESCAPES
-        return state != _CLOSED and first in HEX_DIGITS
-
-    def consume(self, token: str) -> list[zel_core.Stepper]:
-        state, taken = _scan_string(self.state, token)
-        if not taken:
-            return []
-        successor = self.step(self.get_raw_value() + token[:taken], token[taken:] or None)
-        successor.current_state = state
-        return [successor]
-
-    def can_accept_more_input(self) -> bool:
-        return self.state != _CLOSED
-
-    def has_reached_accept_state(self) -> bool:
-        return self.state == _CLOSED
-
-    def get_valid_continuations(self) -> list[str]:
-        state = self.state
-        if state == _OPEN:
-            return ['"']
-        if state == _ESCAPE:
-            return list(_ESCAPE_CONTINUATIONS)
-        if _HEX_FIRST <= state <= _HEX_LAST:
-            return list(_HEX_CONTINUATIONS)
-        return []  # body: too many to list; closed: nothing
-
-    def get_invalid_continuations(self) -> list[str]:
-        return list(CONTROL_CHARACTERS) if self.state == _BODY else []
-
-    def get_current_value(self) -> object:
-        if self.state != _CLOSED:
-            return zel_core.Stepper.get_current_value(self)
-        return json.loads(self.get_raw_value())
-
-
-# --------------------------------------------------------------------------- keywords
-
-
-class KeywordMachine(zel_core.StateMachine):
+class KeywordMachine(Regex):
     """One of a few words that all begin with different characters.
 
-    Keyword options go to ``StateMachine``.
+    Keyword options go to ``Regex``.
     """
 
-    def __init__(self, words: Iterable[str] = ("true", "false", "null"), **machine_options: Any) -> None:
+    def __init__(self, words: Iterable[str] = ("true", "false", "null"),
+                 **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "keyword")
-        super().__init__(**machine_options)
-        self.words = tuple(words)
-        if not self.words or not all(self.words):
+        words = tuple(words)
+        if not words or not all(words):
             raise ValueError("a keyword machine needs words of at least one character")
-        self.word_by_first = {word[0]: index for index, word in enumerate(self.words)}
-        if len(self.word_by_first) != len(self.words):
+        word_by_first = {word[0]: index for index, word in enumerate(words)}
+        if len(word_by_first) != len(words):
             raise ValueError("keywords must begin with different characters")
-
-    def get_new_stepper(self, state: int | str | None = None) -> KeywordStepper:
-        return KeywordStepper(self)
-
-
-class KeywordStepper(zel_core.Stepper):
-    """current_state: 0 before the first character, else 1 + the word's index."""
-
-    machine = typed_accessor(zel_core.Stepper.state_machine, KeywordMachine)
-    state = typed_accessor(zel_core.Stepper.current_state, int)
-
-    def _taken(self, token: str) -> tuple[int, int]:
-        """(1 + index of the word, length of the token's prefix it takes)."""
-        if not token:
-            return 0, 0
-        state = self.state
-        machine = self.machine
-        if not state:
-            state = machine.word_by_first.get(token[0], -1) + 1
-            if not state:
-                return 0, 0
-        word = machine.words[state - 1]
-        done = self.consumed_character_count
-        taken = min(len(word) - done, len(token))
-        if taken > 0 and word.startswith(token[:taken], done):
-            return state, taken
-        return 0, 0
-
-    def should_start_step(self, token: str) -> bool:
-        return self._taken(token)[1] > 0
-
-    def consume(self, token: str) -> list[zel_core.Stepper]:
-        state, taken = self._taken(token)
-        if not taken:
-            return []
-        successor = self.step(self.get_raw_value() + token[:taken], token[taken:] or None)
-        successor.current_state = state
-        return [successor]
-
-    def can_accept_more_input(self) -> bool:
-        state = self.state
-        return not state or self.consumed_character_count < len(self.machine.words[state - 1])
-
-    def has_reached_accept_state(self) -> bool:
-        return not self.can_accept_more_input()
-
-    def get_valid_continuations(self) -> list[str]:
-        state = self.state
-        if not state:
-            return list(self.machine.words)
-        word = self.machine.words[state - 1]
-        return [word[self.consumed_character_count:]] if self.can_accept_more_input() else []
+        super().__init__("|".join(re.escape(word) for word in words), whole_tokens=True,
+                         **machine_options)
+        self.words = words
+        self.word_by_first = word_by_first
 
 
-# --------------------------------------------------------------------------- white space
-
-
-class WhitespaceMachine(zel_core.StateMachine):
+class WhitespaceMachine(CharacterClass):
     """Up to ``max_length`` JSON white-space characters; optional by default.
 
-    Keyword options go to ``StateMachine``.
+    Keyword options go to ``CharacterClass``.
     """
 
     def __init__(self, max_length: int = DEFAULT_MAX_WHITESPACE, **machine_options: Any) -> None:
         machine_options.setdefault("is_optional", True)
-        super().__init__(**machine_options)
         if max_length < 1:
             raise ValueError("white space needs room for at least one character")
+        super().__init__(WHITESPACE, 0, max_length, **machine_options)
         self.max_length = max_length
-
-    def get_new_stepper(self, state: int | str | None = None) -> WhitespaceStepper:
-        return WhitespaceStepper(self)
-
-
-class WhitespaceStepper(zel_core.Stepper):
-    machine = typed_accessor(zel_core.Stepper.state_machine, WhitespaceMachine)
-
-    def _taken(self, token: str) -> int:
-        room = self.machine.max_length - self.consumed_character_count
-        taken = 0
-        for character in token:
-            if taken == room or character not in WHITESPACE:
-                break
-            taken += 1
-        return taken
-
-    def should_start_step(self, token: str) -> bool:
-        return bool(token) and token[0] in WHITESPACE and self.can_accept_more_input()
-
-    def consume(self, token: str) -> list[zel_core.Stepper]:
-        taken = self._taken(token)
-        if not taken:
-            return []
-        return [self.step(self.get_raw_value() + token[:taken], token[taken:] or None)]
-
-    def can_accept_more_input(self) -> bool:
-        return self.consumed_character_count < self.machine.max_length
-
-    def has_reached_accept_state(self) -> bool:
-        return True
-
-    def get_valid_continuations(self) -> list[str]:
-        return list(WHITESPACE) if self.can_accept_more_input() else []
-
-
-# --------------------------------------------------------------------------- punctuation
 
 
 class Punctuation(Literal):
-    """A ``Literal`` whose Steppers answer from their character count
-    instead of re-reading their value: the questions the core asks most
-    often cost no string operations."""
+    """A native ``Literal`` for the one-character tokens of JSON."""
 
-    def get_new_stepper(self, state: int | str | None = None) -> PunctuationStepper:
-        return PunctuationStepper(self)
-
-
-class PunctuationStepper(LiteralStepper):
-    def can_accept_more_input(self) -> bool:
-        return self.consumed_character_count < len(self.machine.text)
-
-    def has_reached_accept_state(self) -> bool:
-        return self.consumed_character_count >= len(self.machine.text)
+    def __init__(self, text: str, **machine_options: Any) -> None:
+        super().__init__(text, **machine_options)
+        self.text = text
 
 
 # --------------------------------------------------------------------------- structure

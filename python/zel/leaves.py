@@ -2,6 +2,9 @@
 
 A leaf is a ``zel_core.StateMachine`` subclass whose Steppers consume
 characters themselves; the native core composes leaves into larger grammars.
+Native counterparts that never call Python while advancing, and a
+regular-expression leaf, are in ``zel_core.leaves``; both kinds mix freely in
+one grammar.
 
 A leaf Stepper reads its machine as ``machine``, typed as the leaf's own
 machine class (see ``typed_accessor``).

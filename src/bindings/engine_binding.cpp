@@ -107,9 +107,12 @@ nb::set tokenizations_to_python(const TokenizationSet &tokenizations) {
 }
 
 // The view of a score array argument, taken again whenever the Engine has
-// run Python code.
+// run Python code. A bare DLPack capsule can be viewed only once (and no
+// Python object of the caller's can change what it exports).
 void view_renewably(ScoreArrayArgument &argument, nb::handle object, const char *argument_name) {
     argument = view_score_array(object, argument_name);
+    if (PyCapsule_CheckExact(object.ptr()))
+        return;
     argument.view.renew = [&argument, object, argument_name](ScoreArray &) {
         renew_score_array(argument, object, argument_name);
     };
@@ -169,8 +172,10 @@ PyType_Slot slots[] = {{Py_tp_traverse, (void *) traverse}, {Py_tp_clear, (void 
 } // namespace
 
 void bind_engine(nb::module_ &module) {
-    nb::class_<Engine>(module, "Engine", "Orchestrates token processing and interfaces with language models.",
-                       nb::type_slots(slots))
+    nb::class_<Engine> engine_class(module, "Engine",
+                                    "Orchestrates token processing and interfaces with language models.",
+                                    nb::type_slots(slots));
+    engine_class
         .def(
             "__init__",
             [](Engine *self, nb::typed<nb::mapping, nb::str, int> vocabulary, EncodeFunction encode_function,
@@ -274,6 +279,7 @@ void bind_engine(nb::module_ &module) {
             "The ids that consuming or selecting token_id advances over here: the\n"
             "multi-token sequence the latest mask learned for it at this position\n"
             "(or that the caller assigned since), or None when it stands for itself.");
+    bind_exact_masks(engine_class);
 }
 
 } // namespace zel::bindings

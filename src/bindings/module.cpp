@@ -1,5 +1,6 @@
 // The zel_core extension module: its documentation and the registration of
 // its five classes.
+#include "bindings/leaves_registration.hpp"
 #include "bindings/registration.hpp"
 
 namespace {
@@ -43,4 +44,5 @@ NB_MODULE(zel_core, module) {
     zel::bindings::bind_engine(module);
     zel::bindings::bind_trie_map(module);
     zel::bindings::bind_stepper_delta(module);
+    zel::bindings::bind_leaves(module);
 }

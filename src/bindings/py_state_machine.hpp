@@ -53,6 +53,14 @@ public:
         return nb::cast<std::string>(nb::handle(nb_trampoline.self).type().attr("__name__"));
     }
 
+    // Whether the Python class overrides an operation that traversal runs.
+    bool overrides_traversal() {
+        for (const char *name : {"get_new_stepper", "get_steppers", "get_edges", "get_transitions"})
+            if (dispatch_.decide(name))
+                return true;
+        return false;
+    }
+
 private:
     DispatchTable<7> dispatch_{nb_trampoline.self};
 };

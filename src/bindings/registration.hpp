@@ -3,6 +3,10 @@
 
 #include <nanobind/nanobind.h>
 
+namespace zel {
+class Engine;
+}
+
 namespace zel::bindings {
 
 void install_reference_hooks();
@@ -10,6 +14,8 @@ void install_interrupt_check();
 void bind_state_machine(nanobind::module_ &module);
 void bind_stepper(nanobind::module_ &module);
 void bind_engine(nanobind::module_ &module);
+// The exact-mask methods of Engine, added by bind_engine.
+void bind_exact_masks(nanobind::class_<Engine> &engine_class);
 void bind_trie_map(nanobind::module_ &module);
 void bind_stepper_delta(nanobind::module_ &module);
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -29,6 +30,8 @@ namespace zel {
 // ordered piece by piece with byte-wise comparison.
 using Tokenization = std::vector<std::string>;
 using TokenizationSet = std::set<Tokenization>;
+
+class ExactMaskCache;
 
 using ReverseVocabulary = std::unordered_map<TokenId, std::string>;
 
@@ -90,6 +93,14 @@ public:
     void mask_invalid_tokens(ScoreArray &scores);
     std::vector<TokenId> select_next_tokens(ScoreArray &log_probs, const DrawFunction &draw);
 
+    // Exact masks (exact_mask/): a token is allowed exactly when the live
+    // Steppers consume its own text whole; control tokens exactly when a
+    // Stepper has reached an accept state or the grammar has no Steppers
+    // left. interrupt_check is called now and then and may throw.
+    TokenBits compute_exact_token_mask(uint32_t size, const std::function<void()> &interrupt_check);
+    // One more than the largest id an exact mask can allow.
+    uint64_t exact_mask_id_bound();
+
     // Tokenization, reset and introspection.
     TokenizationSet break_into_tokens(const std::string &text) const;
     void reset(bool hard_reset);
@@ -109,6 +120,7 @@ private:
     TokenIdSet invalid_token_ids(uint32_t vocab_size, bool may_end);
     const std::vector<unsigned int> &ids_of(const std::string &piece) const;
     std::vector<TokenId> ids_to_emit(const StepperDelta &winner) const;
+    ExactMaskCache &exact_mask_cache();
     // Replaces the live Steppers. The old list leaves the Engine before it
     // is dropped: dropping it can run Python that looks at the Engine.
     void install_steppers(std::vector<StepperRef> steppers);
@@ -137,6 +149,8 @@ private:
     // Derived from vocabulary_ for prefix ranges and the longest key;
     // rebuilt when stale, also by const operations.
     mutable VocabularyIndex vocabulary_index_;
+    // Built from vocabulary_index_ by the first exact mask after a rebuild.
+    std::shared_ptr<ExactMaskCache> exact_mask_cache_;
 };
 
 } // namespace zel

@@ -32,6 +32,7 @@ void VocabularyIndex::refresh(const TrieMap &vocabulary) {
     identity_ = vocabulary.identity();
     generation_ = vocabulary.generation();
     built_ = true;
+    ++builds_;
 }
 
 std::pair<size_t, size_t> VocabularyIndex::prefix_range(const std::string &prefix) const {

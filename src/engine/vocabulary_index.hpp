@@ -33,6 +33,15 @@ public:
             visit(ids_[i]);
     }
 
+    // The keys in byte-wise order and the ids of each, for walks that
+    // visit every key (exact masks). `builds` counts the rebuilds, so that
+    // structures derived from the index know when to follow it.
+    size_t key_count() const { return keys_.size(); }
+    const std::string &key(size_t index) const { return keys_[index]; }
+    const unsigned int *ids_begin(size_t index) const { return ids_.data() + offsets_[index]; }
+    const unsigned int *ids_end(size_t index) const { return ids_.data() + offsets_[index + 1]; }
+    uint64_t builds() const { return builds_; }
+
 private:
     // The run of keys [first, last) that start with prefix.
     std::pair<size_t, size_t> prefix_range(const std::string &prefix) const;
@@ -46,6 +55,7 @@ private:
     std::vector<unsigned int> ids_;
     size_t longest_key_size_ = 0;
     KeyFingerprints fingerprints_;
+    uint64_t builds_ = 0;
 };
 
 } // namespace zel

@@ -1,0 +1,323 @@
+"""Exact masks: fill_next_token_bitmask and mask_scores_exactly allow a token
+exactly when consume(t, token_healing=False) would keep a stepper."""
+
+import ctypes
+
+import numpy as np
+import pytest
+import zel_core as z
+from engine_kit import Scripted, make_engine
+from hypothesis import given
+from hypothesis import strategies as st
+from test_properties import examples, grammars, near, vocabularies, walk
+from zel.json_grammar import json_object_grammar, random_document
+from zel.leaves import CharacterClass, Literal
+from zel.vocabularies import synthetic_vocabulary
+
+
+def exact_mask(engine, size):
+    bitmask = np.zeros((1, (size + 31) // 32), dtype=np.int32)
+    engine.fill_next_token_bitmask(bitmask)
+    return np.unpackbits(bitmask.view(np.uint8), bitorder="little")[:size].astype(bool)
+
+
+def consumable(engine, size):
+    start = engine.steppers
+    valid = np.zeros(size, dtype=bool)
+    for token in range(size):
+        if engine.consume(token, token_healing=False) is not None:
+            valid[token] = True
+            engine.steppers = start
+    return valid
+
+
+# --------------------------------------------------------------------------- exactness
+
+
+@examples(80)
+@given(grammars(), vocabularies, st.data())
+def test_mask_allows_exactly_the_tokens_consume_keeps(grammar, texts, data):
+    machine, word = grammar
+    engine, _ = make_engine(texts, machine, multi_token_sampling=False)
+    engine.steppers = walk(machine, [data.draw(near(word), label="before")])
+    if not engine.steppers:
+        engine.reset()
+    assert exact_mask(engine, len(texts)).tolist() == consumable(engine, len(texts)).tolist()
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_mask_is_exact_along_json_documents(seed):
+    import random
+
+    vocabulary = synthetic_vocabulary(1024, seed=seed)
+    engine = z.Engine(vocabulary.vocabulary, vocabulary.encode, vocabulary.decode, multi_token_sampling=False)
+    engine.state_machine = json_object_grammar()
+    engine.reset()
+    ids = vocabulary.encode(random_document(random.Random(seed)))
+    for cut in sorted(random.Random(seed).sample(range(len(ids)), min(4, len(ids)))) + [len(ids)]:
+        engine.reset()
+        for token in ids[:cut]:
+            assert engine.consume(token, token_healing=False) is not None
+        assert (exact_mask(engine, vocabulary.size) == consumable(engine, vocabulary.size)).all()
+
+
+def test_keys_sharing_bytes_of_a_character_are_walked_by_whole_characters():
+    # é and è share their first UTF-8 byte; the Python leaf sees only str.
+    texts = ["é", "è", "éé", "éè", "ée", "e", "èé", "x"]
+    engine, _ = make_engine(texts, CharacterClass("éx", 1, 2), multi_token_sampling=False)
+    assert exact_mask(engine, len(texts)).tolist() == [True, False, True, False, False, False, False, True]
+
+
+# --------------------------------------------------------------------------- control and empty tokens
+
+
+def test_control_tokens_open_exactly_when_the_grammar_may_end():
+    texts = ["a", "b", "<end>"]
+    engine, _ = make_engine(texts, CharacterClass("a", 1, 2), control_tokens=[2], multi_token_sampling=False)
+    assert exact_mask(engine, 3).tolist() == [True, False, False]
+    engine.consume(0, token_healing=False)
+    assert exact_mask(engine, 3).tolist() == [True, False, True]
+    engine.consume(0, token_healing=False)
+    assert exact_mask(engine, 3).tolist() == [False, False, True]
+
+
+def test_without_steppers_a_grammar_allows_only_control_tokens_and_no_grammar_allows_all():
+    engine, _ = make_engine(["a", "b", "<end>"], Literal("a"), control_tokens=[2])
+    engine.steppers = []
+    assert exact_mask(engine, 3).tolist() == [False, False, True]
+    engine.reset(hard_reset=True)
+    assert exact_mask(engine, 3).tolist() == [True, True, True]
+
+
+def test_a_token_with_empty_text_is_never_allowed():
+    engine, _ = make_engine(["", "a"], Scripted())
+    assert exact_mask(engine, 2).tolist() == [False, True]
+
+
+# --------------------------------------------------------------------------- the bitmask
+
+
+def test_bitmask_layout_rows_and_padding():
+    texts = ["b"] * 40 + ["a"]
+    engine, _ = make_engine(texts, Literal("a"))
+    bitmask = np.full((3, 3), -1, dtype=np.int32)
+    engine.fill_next_token_bitmask(bitmask, index=1)
+    assert bitmask[1].tolist() == [0, 1 << 8, 0]
+    assert bitmask[0].tolist() == bitmask[2].tolist() == [-1, -1, -1]
+    strided = np.full((2, 6), -1, dtype=np.int32)
+    engine.fill_next_token_bitmask(strided[:, ::3], index=0)
+    assert strided[0].tolist() == [0, -1, -1, 1 << 8, -1, -1]
+
+
+@pytest.mark.parametrize("bitmask, error, message", [
+    (np.zeros((1, 2), dtype=np.float32), TypeError, "int32"),
+    (np.zeros((1, 2), dtype=np.int64), TypeError, "int32"),
+    (np.zeros(2, dtype=np.int32), ValueError, "two-dimensional"),
+    (np.zeros((1, 1), dtype=np.int32), ValueError, "needs 2"),
+    (np.zeros((1, 2), dtype=np.int32)[:, :0], ValueError, "needs 2"),
+    ([[0, 0]], TypeError, "must be an array"),
+])
+def test_bitmask_arguments_are_checked(bitmask, error, message):
+    engine, _ = make_engine(["a"] * 33, Literal("a"))
+    with pytest.raises(error, match=message):
+        engine.fill_next_token_bitmask(bitmask)
+
+
+@pytest.mark.parametrize("index", [-1, 2])
+def test_bitmask_index_is_checked_before_writing(index):
+    engine, _ = make_engine(["a"], Literal("a"))
+    bitmask = np.full((2, 1), 7, dtype=np.int32)
+    with pytest.raises(IndexError, match="out of range"):
+        engine.fill_next_token_bitmask(bitmask, index=index)
+    assert (bitmask == 7).all()
+
+
+def test_read_only_bitmask_is_refused():
+    engine, _ = make_engine(["a"], Literal("a"))
+    bitmask = np.zeros((1, 1), dtype=np.int32)
+    bitmask.flags.writeable = False
+    with pytest.raises(RuntimeError, match="read-only"):
+        engine.fill_next_token_bitmask(bitmask)
+
+
+def test_a_leaf_error_propagates_and_writes_nothing():
+    engine, _ = make_engine(["a", "b"], Scripted(error=KeyError("leaf")))
+    bitmask = np.full((1, 1), 7, dtype=np.int32)
+    with pytest.raises(KeyError):
+        engine.fill_next_token_bitmask(bitmask)
+    assert bitmask.tolist() == [[7]]
+
+
+# --------------------------------------------------------------------------- score arrays
+
+
+BLOCKED = {np.float64: -np.inf, np.float32: -np.inf, np.float16: -np.inf, np.int8: -128}
+
+
+@pytest.mark.parametrize("dtype", list(BLOCKED))
+@pytest.mark.parametrize("layout", ["1-D", "2-D", "strided", "reversed"])
+def test_scores_are_masked_in_place(dtype, layout):
+    engine, _ = make_engine(["a", "b", "ab", "c"], Literal("ab"))
+    big = np.ones((4, 12), dtype=dtype)
+    scores = {"1-D": big[0, :4], "2-D": big[:2, :4], "strided": big[::2, 1::3],
+              "reversed": big[::-1, 3::-1]}[layout]
+    assert engine.mask_scores_exactly(scores) is scores
+    expected = np.where([True, False, True, False], np.ones(4, dtype=dtype), BLOCKED[dtype])
+    assert (scores == np.broadcast_to(expected, scores.shape)).all()
+    assert (big == 1).sum() == big.size - (scores.size // 2)
+
+
+class Bfloat16View:
+    """Exports a uint16 array through DLPack as bfloat16 (type code 4), as
+    array libraries with a genuine bfloat16 type do."""
+
+    def __init__(self, array):
+        self.array = array
+
+    def __dlpack__(self, **options):
+        capsule = self.array.__dlpack__()
+        get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
+        get_pointer.restype, get_pointer.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
+        tensor = get_pointer(capsule, b"dltensor")
+        ctypes.c_uint8.from_address(tensor + 20).value = 4  # DLTensor.dtype.code
+        return capsule
+
+    def __dlpack_device__(self):
+        return self.array.__dlpack_device__()
+
+
+def test_bfloat16_scores_through_dlpack():
+    engine, _ = make_engine(["a", "b", "c"], Literal("a"))
+    patterns = np.zeros((2, 3), dtype=np.uint16)
+    with pytest.raises(RuntimeError, match="Unsupported tensor dtype"):  # it is seen as bfloat16
+        engine.mask_invalid_tokens(Bfloat16View(patterns))
+    engine.mask_scores_exactly(Bfloat16View(patterns))
+    assert patterns.tolist() == [[0, 0xFF80, 0xFF80]] * 2
+
+
+@pytest.mark.parametrize("scores, error", [
+    (np.zeros((1, 1, 2), dtype=np.float32), ValueError),
+    (np.zeros((1, 2), dtype=np.int32), TypeError),
+    (np.zeros((1, 2), dtype=np.complex64), TypeError),
+])
+def test_unsupported_scores_are_refused(scores, error):
+    engine, _ = make_engine(["a", "b"], Literal("a"))
+    with pytest.raises(error):
+        engine.mask_scores_exactly(scores)
+    assert (scores == 0).all()
+
+
+# --------------------------------------------------------------------------- native leaves
+
+
+import zel_core.leaves as native  # noqa: E402
+
+LETTERS = "abcé"
+PATTERNS = ["a+b?", "(ab|é)*c", "[a-c]{1,3}", "é?[^a]", "b|ba|bac", "(a|b)*é+"]
+
+
+class Container(z.StateMachine):
+    """A Python subclass that overrides nothing: its traversal stays native."""
+
+
+class RoutedContainer(z.StateMachine):
+    """A Python subclass whose edges come from Python."""
+
+    def get_edges(self, state):
+        return super().get_edges(state)
+
+
+@st.composite
+def native_leaves(draw, name, optional):
+    kind = draw(st.sampled_from(["literal", "class", "regex", "python"]))
+    options = {"identifier": name, "is_optional": optional and draw(st.booleans())}
+    if kind == "literal":
+        return native.Literal(draw(st.text(LETTERS, min_size=1, max_size=3)), **options)
+    if kind == "class":
+        low = draw(st.integers(1, 2))
+        return native.CharacterClass(draw(st.text(LETTERS, min_size=1, max_size=3)), low,
+                                     draw(st.none() | st.integers(low, 3)), **options)
+    if kind == "regex":
+        return native.Regex(draw(st.sampled_from(PATTERNS)), whole_tokens=draw(st.booleans()), **options)
+    return CharacterClass(draw(st.text(LETTERS, min_size=1, max_size=3)), 1, 2, identifier=name)
+
+
+@st.composite
+def mixed_grammars(draw):
+    """Chains of slots, each a leaf or a choice of two, in plain, Python or
+    Python-routed containers, with an optional loop back to the start."""
+    slots, loop = [], draw(st.booleans())
+    for i in range(draw(st.integers(1, 3))):
+        # An optional leaf in a loop would let the loop go round on nothing.
+        choices = [draw(native_leaves(f"leaf{i}.{j}", not loop)) for j in range(draw(st.integers(1, 2)))]
+        container = draw(st.sampled_from([z.StateMachine, Container, RoutedContainer]))
+        slots.append(choices[0] if len(choices) == 1 else
+                     container({0: [(leaf, "$") for leaf in choices]}, identifier=f"slot{i}"))
+    last = len(slots) - 1
+    graph = {i: [(m, i + 1 if i < last else "$")] for i, m in enumerate(slots)}
+    if loop:
+        graph[last].append((slots[last], 0))
+    return draw(st.sampled_from([z.StateMachine, Container]))(graph)
+
+
+mixed_vocabularies = st.lists(st.text(LETTERS, min_size=1, max_size=3), min_size=1, max_size=16,
+                              unique=True).map(lambda ks: sorted(set(ks) | set(LETTERS)))
+
+
+@examples(120)
+@given(mixed_grammars(), mixed_vocabularies, st.data())
+def test_mask_is_exact_over_native_and_python_leaves(machine, texts, data):
+    engine, _ = make_engine(texts, machine, multi_token_sampling=False)
+    for step in range(4):
+        valid = consumable(engine, len(texts))
+        assert exact_mask(engine, len(texts)).tolist() == valid.tolist(), step
+        if not valid.any():
+            break
+        engine.consume(data.draw(st.sampled_from(np.flatnonzero(valid).tolist()), label=f"token {step}"),
+                       token_healing=False)
+
+
+@pytest.mark.parametrize("container", [z.StateMachine, RoutedContainer])
+def test_a_whole_token_leaf_that_may_go_on_refuses_a_token_running_past_it(container):
+    # "ac" would pass in pieces ("a", then "c") but a whole-token leaf that
+    # could still take "b" refuses it whole.
+    texts = ["a", "ab", "ac", "c", "abc"]
+    leaf = native.Regex("a|ab", whole_tokens=True, identifier="word")
+    engine, _ = make_engine(texts, container({0: [(leaf, 1)], 1: [(native.Literal("c"), "$")]}),
+                            multi_token_sampling=False)
+    assert exact_mask(engine, 5).tolist() == consumable(engine, 5).tolist() == [True, True, False, False, True]
+
+
+# --------------------------------------------------------------------------- decoding on the exact mask
+
+
+@pytest.mark.parametrize("dtype", [np.float32, np.float64])
+def test_the_consuming_loop_draws_once_per_token_and_ends_on_the_end_token(dtype):
+    import json
+
+    from zel.decoding import generate_by_consuming
+    from zel.models import FrequencyModel, make_random_sampler
+
+    vocabulary = synthetic_vocabulary(2048, seed=5)
+    end = vocabulary.size
+    engine = z.Engine(vocabulary.vocabulary, vocabulary.encode, vocabulary.decode, control_tokens=[end])
+    engine.state_machine = json_object_grammar()
+    model = FrequencyModel.from_texts(vocabulary, seed=2, unigram_weight=vocabulary.size / 20)
+
+    def scores(ids):
+        row = model.scores(ids).astype(dtype)
+        return np.concatenate([row, np.full((1, 1), row.max(), dtype=dtype)], axis=1)  # the end token
+
+    for seed in range(3):
+        result = generate_by_consuming(engine, scores, make_random_sampler(seed), max_tokens=400,
+                                       end_tokens=[end])
+        assert result.draws == len(result.steps) + (len(result.token_ids) < 400)
+        if result.accepted:
+            assert isinstance(json.loads(vocabulary.decode(result.token_ids)), dict)
+
+
+def test_masks_follow_a_changed_vocabulary():
+    engine, _ = make_engine(["a", "b", "x"], native.CharacterClass("a", 1, 3), multi_token_sampling=False)
+    assert exact_mask(engine, 3).tolist() == [True, False, False]
+    engine.vocabulary.insert("aa", 2)
+    assert exact_mask(engine, 3).tolist() == [True, False, True]
