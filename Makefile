@@ -11,7 +11,16 @@ TEST_REQS := pytest numpy hypothesis
 DEMO_REQS := tiktoken
 JOBS ?= 2
 
-.PHONY: all build test sanitize fuzz demo bench clean vocabulary
+# The peer benchmark's engines live in a venv of their own, never in .venv:
+# llguidance, outlines-core and lm-format-enforcer, and xgrammar where its
+# torch installs (a CPU build, which Python 3.11 machines here hold locally).
+PEERS_VENV := .peers-venv
+PEERS_PYTHON ?= $(shell command -v python3.11 || command -v python3)
+PEERS_REQS := llguidance==1.9.1 outlines-core==0.2.14 lm-format-enforcer==0.11.3 numpy
+PEERS_TORCH_REQS := torch==2.13.0 xgrammar==0.2.9
+PEERS_ARGS ?=
+
+.PHONY: all build test sanitize fuzz demo bench bench-peers clean vocabulary
 
 all: build
 
@@ -48,7 +57,21 @@ vocabulary: $(VENV)/.ready
 	$(VPY) scripts/fetch-vocabulary
 
 bench: build
-	for b in benchmarks/*.py; do $(VPY) $$b || exit 1; done
+	for b in $(filter-out benchmarks/peers.py,$(wildcard benchmarks/*.py)); do $(VPY) $$b || exit 1; done
+
+$(PEERS_VENV)/.ready:
+	$(PEERS_PYTHON) -m venv $(PEERS_VENV)
+	$(PEERS_VENV)/bin/python -m pip install --quiet --upgrade pip
+	$(PEERS_VENV)/bin/python -m pip install --quiet $(PEERS_REQS)
+	$(PEERS_VENV)/bin/python -m pip install --quiet $(PEERS_TORCH_REQS) \
+		|| echo "bench-peers: xgrammar left out (its torch does not install here)"
+	touch $@
+
+# zel against the other engines (not part of the test suite); the tables go
+# to stdout, the figures to .bench-results/. PEERS_ARGS passes options, e.g.
+# PEERS_ARGS="--mode schema --limit 100" or PEERS_ARGS="--engines zel,llguidance".
+bench-peers: build vocabulary $(PEERS_VENV)/.ready
+	$(VPY) benchmarks/peers.py $(PEERS_ARGS)
 
 clean:
-	rm -rf build .deps $(VENV)
+	rm -rf build .deps $(VENV) $(PEERS_VENV) .bench-results
