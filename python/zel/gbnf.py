@@ -135,6 +135,12 @@ class _Compiler:
             self.leaves[key] = Regex(pattern, identifier=name)
         return self.leaves[key]
 
+    def ends_cleanly(self, piece: _Piece) -> bool:
+        """Whether no text of the pattern leaf goes on to a longer one."""
+        dfa = self.leaf(piece.node, None).dfa
+        return not any(dfa.is_accepting(state) and dfa.can_continue(state)
+                       for state in range(dfa.state_count))
+
     def machine(self, piece: _Piece) -> zel_core.StateMachine:
         return self.leaf(piece.node, piece.name) if piece.is_pattern else piece.node
 
@@ -176,7 +182,10 @@ class _Compiler:
         if len(present) == 1:
             return _Piece(present[0].node, nullable, present[0].name)
         if all(piece.is_pattern for piece in present):
-            return _Piece("|".join(_group(piece.node) for piece in present), nullable)
+            folded = _Piece("|".join(_group(piece.node) for piece in present), nullable)
+            # Named alternatives keep leaves of their own where that is safe.
+            if not any(piece.name for piece in present) or not self.ends_cleanly(folded):
+                return folded
         # Each alternative into a state of its own (see zel.combinators).
         machines = [self.machine(piece) for piece in present]
         return _Piece(zel_core.StateMachine(
@@ -211,18 +220,31 @@ class _Compiler:
         pieces = [piece for piece in pieces if piece.node is not None or not piece.nullable]
         if any(piece.node is None for piece in pieces):
             raise ValueError("a part that matches nothing")  # not produced by the parser
-        # Fold runs of patterns into one.
+        # Fold runs of patterns into one leaf, except that a rule stands in
+        # a leaf of its own, named after it, where the cut is safe: after a
+        # leaf none of whose texts goes on to a longer one (a leaf takes the
+        # longest run of a token it can, and then stops exactly at its end).
         chunks: list[_Piece] = []
         run: list[_Piece] = []
-        for piece in pieces + [None]:
-            if piece is not None and piece.is_pattern:
-                run.append(piece)
-                continue
+
+        def flush():
             if run:
                 chunks.append(run[0] if len(run) == 1 else self.pattern_run(run))
-                run = []
-            if piece is not None:
+                run.clear()
+
+        for piece in pieces:
+            if not piece.is_pattern:
+                flush()
                 chunks.append(piece)
+                continue
+            if piece.name is not None and (not run or self.ends_cleanly(self.pattern_run(run))):
+                flush()
+                run.append(piece)
+                if self.ends_cleanly(piece):
+                    flush()
+                continue
+            run.append(piece)
+        flush()
         if not chunks:
             return _Piece(None, True)
         if len(chunks) == 1:
@@ -243,6 +265,8 @@ class _Compiler:
                       all(chunk.nullable for chunk in chunks))
 
     def pattern_run(self, run: list[_Piece]) -> _Piece:
+        if len(run) == 1:
+            return run[0]
         def whole(piece: _Piece) -> str:
             return _group(piece.node) + ("?" if piece.nullable else "")
 

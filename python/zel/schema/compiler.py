@@ -30,7 +30,7 @@ from .errors import SchemaError, UnsupportedSchema
 from .formats import FORMATS
 from .number_patterns import integer_range, is_whole, number_range
 from .string_patterns import (ANY_JSON_CHARACTER, complement, json_characters, literal,
-                              string_body_pattern)
+                              string_body_pattern, subtract)
 
 #: Longest run of white space between two tokens, by default.
 DEFAULT_MAX_WHITESPACE = 16
@@ -137,6 +137,10 @@ class SchemaCompiler:
         self.active.add(key)
         try:
             node = self.compile_new(schema, where)
+        except (SchemaError, UnsupportedSchema):
+            raise
+        except ValueError as error:  # an automaton past the leaves' limits
+            raise UnsupportedSchema(str(error), "size", where) from None
         finally:
             self.active.discard(key)
         placeholder = self.later.pop(key, None)
@@ -221,15 +225,22 @@ class SchemaCompiler:
         if not isinstance(options, list) or not options:
             raise SchemaError(f"{keyword} must be a non-empty list", _pointer(where, keyword))
         base = {k: v for k, v in schema.items() if k != keyword and k not in _ANNOTATIONS}
+        # The alternatives' properties come first when the keyword comes
+        # before the shared ones (as it does in a merged allOf whose first
+        # part holds it).
+        keys = list(schema)
+        options_first = "properties" in schema and keys.index(keyword) < keys.index("properties")
         nodes = []
         for index, option in enumerate(options):
             option_where = _pointer(where, keyword, index)
             if option is False:
                 continue
             if base:
-                option = self.derive(("with", id(schema), index),
-                                     lambda o=option, w=option_where: merge(
-                                         base, self.flatten(o, w), w))
+                def merged(o=option, w=option_where):
+                    flat = self.flatten(o, w)
+                    return merge(flat, base, w) if options_first else merge(base, flat, w)
+
+                option = self.derive(("with", id(schema), index), merged)
             nodes.append(self.compile(option, option_where))
         return self.choose(nodes, where)
 
@@ -440,6 +451,18 @@ class SchemaCompiler:
         result = zel_core.StateMachine()
 
         def member(key_pattern: str, value: Node, first: bool, name: str | None):
+            if name is None:
+                # Keys of extra members have large automata: one leaf for
+                # the key, shared by the first member and later ones. The
+                # closing quote ends a key, so the cuts around it are exact.
+                parts = [] if first else [self.machine(comma)]
+                parts += [self.machine(key_pattern), self.machine(colon + _group(value))
+                          if isinstance(value, str) else self.machine(colon), ]
+                if not isinstance(value, str):
+                    parts.append(value)
+                return zel_core.StateMachine(
+                    {index: [(part, index + 1 if index + 1 < len(parts) else "$")]
+                     for index, part in enumerate(parts)})
             prefix = ("" if first else comma) + key_pattern + colon
             if isinstance(value, str):
                 return self.machine(prefix + _group(value), name)
@@ -563,26 +586,60 @@ class SchemaCompiler:
 
 def _string_except(keys: list[str]) -> str:
     """A native pattern for the JSON text (between quotes) of any string
-    other than ``keys``, each spelt plainly."""
+    other than ``keys``, each spelt plainly: a string that parts from every
+    key at some character and goes on freely, or that stops short of every
+    key on the way (the two halves keep the automaton about twice the size
+    of the keys' trie)."""
+    if not keys:
+        return ANY_JSON_CHARACTER + "*"
     trie: dict = {}
     for key in keys:
         node = trie
         for c in key:
             node = node.setdefault(c, {})
         node[""] = {}
-    rest = ANY_JSON_CHARACTER + "*"
 
-    def at(node: dict) -> str:
+    plain_keys = not any(c in '"\\' or c < " " for key in keys for c in key)
+
+    def parting(node: dict, escapes: bool) -> str:
+        """Where a string parts from the keys: at a character no key has
+        there; with ``escapes``, escaped characters included (else they are
+        left to a branch of their own, sharing one tail)."""
         children = sorted(c for c in node if c)
-        options = [] if "" in node else [""]
+        options = []
         others = complement([(ord(c), ord(c)) for c in children])
+        if not escapes:
+            others = subtract(others, [(0, 0x1F), (0x22, 0x22), (0x5C, 0x5C)])
         if others:
-            options.append(json_characters(others) + rest)
+            options.append(json_characters(others))
         for c in children:
-            options.append(json_characters([(ord(c), ord(c))]) + at(node[c]))
-        return "(?:" + "|".join(options) + ")"
+            options.append(json_characters([(ord(c), ord(c))]) + parting(node[c], escapes))
+        return options[0] if len(options) == 1 else "(?:" + "|".join(options) + ")"
 
-    return at(trie) if keys else rest
+    def backslash(node: dict) -> str:
+        children = sorted(c for c in node if c)
+        options = ["\\\\"] + [json_characters([(ord(c), ord(c))]) + backslash(node[c])
+                                  for c in children]
+        return options[0] if len(options) == 1 else "(?:" + "|".join(options) + ")"
+
+    def short(node: dict) -> str:
+        options = [] if "" in node else [""]
+        for c in sorted(c for c in node if c):
+            rest = short(node[c])
+            if rest is not None:
+                options.append(json_characters([(ord(c), ord(c))]) + rest)
+        if not options:
+            return None
+        return options[0] if len(options) == 1 else "(?:" + "|".join(options) + ")"
+
+    stops = short(trie)
+    if plain_keys:
+        escape = r'(?:["\\/bfnrt]|u[0-9a-fA-F]{4})'
+        parted = (f"{parting(trie, False)}{ANY_JSON_CHARACTER}*"
+                  f"|{backslash(trie)}{escape}{ANY_JSON_CHARACTER}*")
+    else:
+        parted = f"{parting(trie, True)}{ANY_JSON_CHARACTER}*"
+    return f"(?:{parted}" + (f"|{stops})" if stops is not None else ")")
 
 
 def merge(a: Any, b: Any, where: str) -> Any:

@@ -89,8 +89,11 @@ def json_characters(ranges: Ranges) -> str:
     ranges = normalise(ranges)
     plain = subtract(ranges, _SPECIAL)
     options = [_class(plain)] if plain else []
+    controls = ranges and ranges[0][0] == 0 and ranges[0][1] >= 0x1F
+    if controls:
+        options.append("\\\\u00[01][0-9a-fA-F]|\\\\[bfnrt]")
     for low, high in ranges:
-        for c in range(max(low, 0), min(high, 0x5C) + 1):
+        for c in range(max(low, 0x20 if controls else 0), min(high, 0x5C) + 1):
             if c <= 0x1F:
                 hex_low = f"{c:04x}"
                 spelled = "\\\\u" + "".join(
@@ -109,7 +112,8 @@ def json_characters(ranges: Ranges) -> str:
     return options[0] if len(options) == 1 else "(?:" + "|".join(options) + ")"
 
 
-ANY_JSON_CHARACTER = json_characters(ANY)
+#: Any character of a JSON string, in any of its spellings.
+ANY_JSON_CHARACTER = r'(?:[^"\\\x00-\x1f]|\\["\\/bfnrt]|\\u[0-9a-fA-F]{4})'
 
 
 class _Parser:
