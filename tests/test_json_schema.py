@@ -140,7 +140,7 @@ def test_string_formats(form, good, bad):
     ({"type": "object", "properties": {"a": {"not": {"type": "null"}}}}, "not", "#/properties/a/not"),
     ({"type": "array", "items": {"type": "integer"}, "uniqueItems": True}, "uniqueItems",
      "#/uniqueItems"),
-    ({"type": "string", "format": "iban"}, "format", "#/format"),
+    ({"type": "string", "format": "uri-template"}, "format", "#/format"),
     ({"type": "number", "multipleOf": 0.5}, "multipleOf", "#/multipleOf"),
     ({"type": "string", "pattern": "(?=a)b"}, "pattern", "#/pattern"),
     ({"$ref": "other.json#/x"}, "$ref", "#"),
@@ -179,3 +179,20 @@ def test_pydantic_models_compile_when_pydantic_is_installed():
     grammar = zel.json_schema(Point)
     assert accepts(grammar, '{"x": 1, "y": 2.5}') and accepts(grammar, '{"x": 1}')
     assert not accepts(grammar, '{"y": 2.5}')
+
+
+def test_values_no_schema_admits_drop_optional_properties_and_alternatives():
+    schema = {"type": "object", "properties": {
+        "never": {"type": "object", "enum": ["a"]}, "n": {"anyOf": [{"type": "string",
+                                                                      "minLength": 3,
+                                                                      "maxLength": 1},
+                                                                     {"type": "integer"}]}},
+        "additionalProperties": False}
+    grammar = zel.json_schema(schema)
+    assert accepts(grammar, '{"n": 3}') and not accepts(grammar, '{"never": "a"}')
+    with pytest.raises(zel.UnsupportedSchema):
+        zel.json_schema({**schema, "required": ["never"]})
+
+
+def test_formats_json_schema_does_not_define_assert_nothing():
+    assert accepts(zel.json_schema({"type": "string", "format": "int32"}), '"x"')

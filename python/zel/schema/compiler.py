@@ -26,7 +26,7 @@ from urllib.parse import unquote
 import zel_core
 from zel_core.leaves import Regex
 
-from .errors import SchemaError, UnsupportedSchema
+from .errors import SchemaError, Unsatisfiable, UnsupportedSchema
 from .formats import FORMATS
 from .number_patterns import integer_range, is_whole, number_range
 from .string_patterns import (ANY_JSON_CHARACTER, complement, json_characters, literal,
@@ -40,6 +40,9 @@ DEFAULT_MAX_WHITESPACE = 16
 _UNSUPPORTED = ("not", "if", "then", "else", "dependentSchemas", "dependentRequired",
                 "dependencies", "propertyNames", "unevaluatedProperties", "unevaluatedItems",
                 "contains", "minContains", "maxContains", "$dynamicRef", "$recursiveRef")
+# Formats JSON Schema defines that the compiler does not write.
+_UNMADE_FORMATS = ("iri", "iri-reference", "uri-template", "json-pointer",
+                   "relative-json-pointer", "regex")
 _TYPES = ("null", "boolean", "object", "array", "string", "number", "integer")
 _OBJECT_KEYWORDS = ("properties", "required", "additionalProperties", "patternProperties",
                     "minProperties", "maxProperties")
@@ -51,6 +54,9 @@ _ANNOTATIONS = ("title", "description", "default", "examples", "$schema", "$id",
                 "$comment", "readOnly", "writeOnly", "deprecated", "$anchor", "$defs",
                 "definitions", "contentEncoding", "contentMediaType")
 
+_KNOWN = frozenset(_UNSUPPORTED + _OBJECT_KEYWORDS + _ARRAY_KEYWORDS + _STRING_KEYWORDS
+                   + _NUMBER_KEYWORDS + ("type", "enum", "const", "anyOf", "oneOf", "allOf",
+                                         "$ref"))
 Node = Union[str, zel_core.StateMachine]  # a native pattern, or a machine
 _ANY: dict = {}
 
@@ -122,7 +128,7 @@ class SchemaCompiler:
         if schema is True:
             schema = _ANY
         if schema is False:
-            raise UnsupportedSchema("the schema false admits no value", "false", where)
+            raise Unsatisfiable("the schema false admits no value", "false", where)
         if not isinstance(schema, dict):
             raise SchemaError(f"a schema must be an object or a boolean, not {schema!r}"[:200],
                               where)
@@ -190,10 +196,15 @@ class SchemaCompiler:
                 for index, part in enumerate(schema["allOf"]):
                     part_where = _pointer(where, "allOf", index)
                     parts.append((self.flatten(part, part_where, seen), part_where))
-            merged = rest
+            # Properties of the parts come first when the parts come before
+            # the schema's own properties.
+            keys = list(schema)
+            first = min(keys.index(k) for k in ("$ref", "allOf") if k in schema)
+            parts_first = "properties" in schema and first < keys.index("properties")
+            merged = {} if parts_first else rest
             for part, part_where in parts:
                 merged = merge(merged, part, part_where)
-            return merged
+            return merge(merged, rest, where) if parts_first else merged
 
         if "allOf" not in schema and set(schema) - {"$ref", *_ANNOTATIONS} == set():
             target, target_where = self.resolve(schema["$ref"], where)
@@ -241,12 +252,15 @@ class SchemaCompiler:
                     return merge(flat, base, w) if options_first else merge(base, flat, w)
 
                 option = self.derive(("with", id(schema), index), merged)
-            nodes.append(self.compile(option, option_where))
+            try:
+                nodes.append(self.compile(option, option_where))
+            except Unsatisfiable:
+                continue
         return self.choose(nodes, where)
 
     def choose(self, nodes: list[Node], where: str) -> Node:
         if not nodes:
-            raise UnsupportedSchema("no alternative admits a value", "anyOf", where)
+            raise Unsatisfiable("no alternative admits a value", "anyOf", where)
         if len(nodes) == 1:
             return nodes[0]
         if all(isinstance(node, str) for node in nodes):
@@ -275,7 +289,7 @@ class SchemaCompiler:
                 continue
             nodes.append(self.constant(value, _pointer(where, keyword, index)))
         if not nodes:
-            raise UnsupportedSchema("no listed value has an allowed type", keyword, where)
+            raise Unsatisfiable("no listed value has an allowed type", keyword, where)
         return self.choose(nodes, where)
 
     def constant(self, value: Any, where: str) -> Node:
@@ -326,8 +340,12 @@ class SchemaCompiler:
     def string(self, schema: dict, where: str) -> str:
         used = [k for k in ("format", "pattern") if k in schema]
         if "format" in schema and schema["format"] not in FORMATS:
-            raise UnsupportedSchema(f"the format {schema['format']!r}", "format",
-                                    _pointer(where, "format"))
+            if schema["format"] in _UNMADE_FORMATS:
+                raise UnsupportedSchema(f"the format {schema['format']!r}", "format",
+                                        _pointer(where, "format"))
+            # A format JSON Schema does not define asserts nothing.
+            schema = {k: v for k, v in schema.items() if k != "format"}
+            used = [k for k in used if k != "format"]
         lengths = "minLength" in schema or "maxLength" in schema
         if len(used) + lengths > 1:
             keyword = "pattern" if "pattern" in used else ("minLength" if "minLength" in schema
@@ -344,7 +362,7 @@ class SchemaCompiler:
         least = self.count(schema, "minLength", where) or 0
         most = self.count(schema, "maxLength", where)
         if most is not None and most < least:
-            raise UnsupportedSchema("maxLength below minLength admits no string", "maxLength",
+            raise Unsatisfiable("maxLength below minLength admits no string", "maxLength",
                                     _pointer(where, "maxLength"))
         for keyword, bound in (("minLength", least), ("maxLength", most)):
             if bound is not None and bound > 10000:
@@ -470,10 +488,19 @@ class SchemaCompiler:
                                          identifier=name)
 
         members = []
-        for name, value, value_where, _ in listed:
-            node = self.compile(value, value_where)
+        kept = []
+        for entry in listed:
+            name, value, value_where, needed = entry
+            try:
+                node = self.compile(value, value_where)
+            except Unsatisfiable:
+                if needed:
+                    raise
+                continue  # a property that can take no value cannot appear
+            kept.append(entry)
             key = self.key_pattern(name)
             members.append((member(key, node, True, name), member(key, node, False, name)))
+        listed = kept
         extras = []
         if additional is not False:
             key = '"' + _string_except([name for name, *_ in listed]) + '"'
@@ -533,7 +560,7 @@ class SchemaCompiler:
         if items is False:
             most = len(prefix) if most is None else min(most, len(prefix))
         if most is not None and most < least:
-            raise UnsupportedSchema("maxItems below minItems admits no array", "maxItems",
+            raise Unsatisfiable("maxItems below minItems admits no array", "maxItems",
                                     _pointer(where, "maxItems"))
         if schema.get("uniqueItems") is True and (most is None or most > 1):
             raise UnsupportedSchema("items that must differ", "uniqueItems",
@@ -655,7 +682,7 @@ def merge(a: Any, b: Any, where: str) -> Any:
         raise SchemaError("a schema must be an object or a boolean", where)
     result = dict(a)
     for key, value in b.items():
-        if key in _ANNOTATIONS:
+        if key in _ANNOTATIONS or key not in _KNOWN:
             result.setdefault(key, value)
         elif key not in result or result[key] == value:
             result[key] = value

@@ -20,3 +20,8 @@ class UnsupportedSchema(ValueError):
         self.keyword = keyword
         self.where = where
         super().__init__(f"unsupported {keyword!r} at {where or '#'}: {message}")
+
+
+class Unsatisfiable(UnsupportedSchema):
+    """A (sub)schema that admits no value at all. An optional property or an
+    alternative with such a schema is left out; elsewhere it is an error."""
