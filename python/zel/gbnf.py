@@ -6,9 +6,15 @@ becomes a machine named after the rule (recursion is a machine that refers
 to itself); every other rule is regular and becomes part of a native
 ``Regex`` leaf. Runs of regular items fold into one leaf, so that the
 automaton, not the boundary between two leaves, decides where one item ends
-and the next begins. A leaf that is exactly one rule, and every machine, is
-named after its rule: a Stepper's ``get_identifier()`` names the rule being
-written.
+and the next begins (a leaf reads the longest part of a token it can). A
+regular rule keeps a leaf of its own, named after it, where the cut before
+and after it is exact: after a leaf none of whose texts goes on to a longer
+one. Machines are named after their rules too, so a Stepper's
+``get_identifier()`` names the rule being written.
+
+Where a machine meets a leaf that could read on into what follows it, the
+leaf still reads as far as it can within one token: a token that a shorter
+reading would have fitted there is refused.
 
 Leaves never match the empty text (the core steps into a leaf only with a
 character), so each part is compiled in its non-empty form together with
