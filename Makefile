@@ -1,14 +1,16 @@
 # Two commands do all the set-up on a fresh machine:
 #   make demo   builds everything and runs the demo
 #   make test   builds everything and runs the whole test suite
-# Both create .venv with CPython 3.13 where the machine has it.
+# Both create .venv with CPython 3.13 where the machine has it. What they
+# install is declared in pyproject.toml (scripts/requirements reads it).
 
 PYTHON := $(shell scripts/find-python)
 VENV := .venv
 VPY := $(VENV)/bin/python
-BUILD_REQS := 'scikit-build-core>=0.10' nanobind==3.1.0 nlohmann-json==3.12.0 cmake ninja
-TEST_REQS := pytest numpy hypothesis
-DEMO_REQS := tiktoken
+PIP := $(VPY) -m pip
+# The incremental build below runs without build isolation, so the venv
+# carries the tools that pip would otherwise put in the build environment.
+BUILD_TOOLS := cmake ninja
 JOBS ?= 2
 
 # The peer benchmark's engines live in a venv of their own, never in .venv:
@@ -20,22 +22,37 @@ PEERS_REQS := llguidance==1.9.1 outlines-core==0.2.14 lm-format-enforcer==0.11.3
 PEERS_TORCH_REQS := torch==2.13.0 xgrammar==0.2.9
 PEERS_ARGS ?=
 
-.PHONY: all build test sanitize fuzz demo bench bench-peers bench-schemas clean vocabulary
+.PHONY: all build test typecheck check-wheel sanitize fuzz demo bench bench-peers bench-schemas clean vocabulary
 
 all: build
 
-$(VENV)/.ready:
+$(VENV)/.ready: pyproject.toml
+	@echo "==> Creating $(VENV) with $(PYTHON)"
 	$(PYTHON) -m venv $(VENV)
-	$(VPY) -m pip install --quiet --upgrade pip
-	$(VPY) -m pip install --quiet $(BUILD_REQS) $(TEST_REQS) $(DEMO_REQS)
+	@echo "==> Installing the build requirements and the extras test and demo"
+	$(PIP) install $$($(VPY) scripts/requirements build run test demo) $(BUILD_TOOLS)
 	@$(VPY) -c 'import sys; print("zel_core builds with Python", sys.version.split()[0], "at", sys.executable)'
 	touch $@
 
+# pip -v shows the CMake configuration and each ninja step as it runs.
 build: $(VENV)/.ready
-	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(VPY) -m pip install --quiet --no-build-isolation --no-deps .
+	@echo "==> Building zel_core ($(JOBS) jobs; the first build takes a few minutes)"
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PIP) install -v --no-build-isolation --no-deps \
+	    --config-settings=build-dir='build/{wheel_tag}' .
 
 test: build vocabulary
+	@echo "==> Running the test suite"
 	scripts/run-suite $(VPY) -q tests
+
+# mypy over the zel package's sources, against the built zel_core stubs.
+typecheck: build
+	@echo "==> Type-checking the zel package"
+	$(VPY) -m mypy -p zel
+
+# A wheel built as users and wheel builders build it (a fresh venv, build
+# isolation), installed into another fresh venv and imported there.
+check-wheel:
+	JOBS=$(JOBS) scripts/check-wheel $(PYTHON)
 
 # The whole suite against a build with AddressSanitizer and
 # UndefinedBehaviorSanitizer (build/sanitize).
@@ -50,10 +67,9 @@ fuzz: $(VENV)/.ready
 demo: build vocabulary
 	$(VPY) examples/demo.py
 
-# The tokenizer vocabularies (cl100k_base, o200k_base) in .deps/vocabulary/;
-# the import check installs tiktoken in a venv made before it was required.
+# The tokenizer vocabularies (cl100k_base, o200k_base) in .deps/vocabulary/.
 vocabulary: $(VENV)/.ready
-	@$(VPY) -c 'import tiktoken' 2>/dev/null || $(VPY) -m pip install --quiet $(DEMO_REQS)
+	@echo "==> Checking the vocabularies in .deps/vocabulary"
 	$(VPY) scripts/fetch-vocabulary
 
 bench: build
@@ -80,4 +96,4 @@ bench-schemas: build vocabulary $(PEERS_VENV)/.ready
 	$(VPY) benchmarks/peers.py --mode schema --engines zel,llguidance $(PEERS_ARGS)
 
 clean:
-	rm -rf build .deps $(VENV) $(PEERS_VENV) .bench-results
+	rm -rf build dist .deps $(VENV) $(PEERS_VENV) .bench-results

@@ -105,7 +105,8 @@ def main() -> None:
     parser.add_argument("--repeats", type=int, default=3,
                         help="walks of each document; each token keeps its fastest "
                              f"(lm-format-enforcer: {SLOW_REPEATS})")
-    parser.add_argument("--limit", type=int, help="schema mode: the first N schema files")
+    parser.add_argument("--limit", type=int,
+                        help="only the first N documents (object mode) or schema files")
     parser.add_argument("--schemas", type=Path, help="schema mode: the schema folder")
     parser.add_argument("--out", type=Path, default=REPOSITORY / ".bench-results")
     options = parser.parse_args()
@@ -113,7 +114,7 @@ def main() -> None:
     vocabulary_path = default_vocabulary_path()
     vocabulary = load_vocabulary(vocabulary_path)
     if options.mode == "object":
-        tasks = object_tasks(vocabulary)
+        tasks = object_tasks(vocabulary, options.limit)
     else:
         folder = options.schemas or shared_folder(REPOSITORY)
         if folder is None:

@@ -286,3 +286,38 @@ def test_a_whole_token_leaf_that_may_go_on_refuses_a_token_running_past_it(conta
     engine, _ = make_engine(texts, container({0: [(leaf, 1)], 1: [(native.Literal("c"), "$")]}),
                             multi_token_sampling=False)
     assert exact_mask(engine, 5).tolist() == consumable(engine, 5).tolist() == [True, True, False, False, True]
+
+
+# --------------------------------------------------------------------------- decoding on the exact mask
+
+
+@pytest.mark.parametrize("dtype", [np.float32, np.float64])
+def test_the_consuming_loop_draws_once_per_token_and_ends_on_the_end_token(dtype):
+    import json
+
+    from zel.decoding import generate_by_consuming
+    from zel.models import FrequencyModel, make_random_sampler
+
+    vocabulary = synthetic_vocabulary(2048, seed=5)
+    end = vocabulary.size
+    engine = z.Engine(vocabulary.vocabulary, vocabulary.encode, vocabulary.decode, control_tokens=[end])
+    engine.state_machine = json_object_grammar()
+    model = FrequencyModel.from_texts(vocabulary, seed=2, unigram_weight=vocabulary.size / 20)
+
+    def scores(ids):
+        row = model.scores(ids).astype(dtype)
+        return np.concatenate([row, np.full((1, 1), row.max(), dtype=dtype)], axis=1)  # the end token
+
+    for seed in range(3):
+        result = generate_by_consuming(engine, scores, make_random_sampler(seed), max_tokens=400,
+                                       end_tokens=[end])
+        assert result.draws == len(result.steps) + (len(result.token_ids) < 400)
+        if result.accepted:
+            assert isinstance(json.loads(vocabulary.decode(result.token_ids)), dict)
+
+
+def test_masks_follow_a_changed_vocabulary():
+    engine, _ = make_engine(["a", "b", "x"], native.CharacterClass("a", 1, 3), multi_token_sampling=False)
+    assert exact_mask(engine, 3).tolist() == [True, False, False]
+    engine.vocabulary.insert("aa", 2)
+    assert exact_mask(engine, 3).tolist() == [True, False, True]

@@ -124,6 +124,32 @@ def test_mask_layouts(dtype, layout, read_only):
     assert after == memory.tobytes().hex()
 
 
+def ctypes_case(name):
+    import ctypes
+    e, _ = make_engine(TEXTS)
+    e.steppers = [scripted(valid=["ab"])]
+    memory = ((ctypes.c_float * V) * 1)()
+    if name == "2-d float32":
+        return attempt(lambda: e.mask_invalid_tokens(memory) is memory) + [list(memory[0])]
+    if name == "1-d float32":
+        return attempt(lambda: e.mask_invalid_tokens((ctypes.c_float * V)())) + [[]]
+    e, _ = make_engine(TEXTS, Literal("ab"))
+    chosen = ((ctypes.c_int64 if name == "sampler int64" else ctypes.c_int32) * 1)(A)
+    return attempt(lambda: e.select_next_tokens(log_probs(), lambda scores: chosen)) + [state(e)]
+
+
+# ctypes exports buffers without strides, which the array import must not read.
+@pytest.mark.parametrize("name", ["2-d float32", "1-d float32", "sampler int64", "sampler int32"])
+def test_ctypes_arrays(name):
+    kind, result, after = outcomes("ctypes")[repr((name,))]
+    if name == "2-d float32":
+        assert [kind, result] == ["ok", True] and after == [0, -np.inf, 0, -np.inf, 0]
+    elif name == "1-d float32":
+        assert kind == "RuntimeError" and "two-dimensional" in result
+    else:
+        assert [kind, result, after] == ["ok", [A], [["a", [A]]]]
+
+
 def test_mask_wider_than_any_vocabulary():
     cell = np.zeros(1, np.float32)
     for columns in (2**31, 2**32):
@@ -257,6 +283,20 @@ def test_token_ids_beyond_31_bits_are_refused():
     assert e.reverse_vocabulary == {0: "a"} and e.multi_token_mapping == {}
     before = e.steppers
     assert e.consume(2**31) is None and e.steppers == before
+    # A TrieMap holds any unsigned 32-bit id, but not as an Engine's vocabulary
+    # or as the mapping of a path choice, where ids are emitted.
+    wide = z.TrieMap().insert_all([("a", 0), ("b", 2**32 - 1)])
+    assert wide.get("b") == [2**32 - 1]
+    with pytest.raises(ValueError, match=too_large):
+        e.vocabulary = wide
+    assert e.vocabulary.get("b") is None
+    deltas = [z.StepperDelta(Literal("a").get_new_stepper(), "a", True)]
+    for mapping in ({0: [2**31]}, {2**31: [0]}):
+        with pytest.raises(ValueError, match=too_large):
+            z.StepperDelta.choose_best_path(deltas, e.vocabulary, mapping)
+    e.vocabulary.insert("b", 2**31)  # through the live view, caught where it would be emitted
+    with pytest.raises(ValueError, match=too_large):
+        z.StepperDelta.choose_best_path([z.StepperDelta(Literal("b").get_new_stepper(), "b", True)], e.vocabulary, None)
 
 
 # --- objects that refer to themselves, grammars 100,000 deep -------------------
@@ -397,4 +437,78 @@ CASES = {
     "sampler": (sampler_case, [(name,) for name in [*ACCEPTED, *REFUSED, *MUTATIONS]]),
     "self": (self_reference_case, CLASSES_AND_KINDS),
     "deep": (deep_case, [()]),
+    "ctypes": (ctypes_case, [(name,) for name in ["2-d float32", "1-d float32", "sampler int64", "sampler int32"]]),
 }
+
+
+# --- common mistakes get errors that say what went wrong ------------------------
+
+class NumpyBoolAnswer(z.Stepper):
+    def has_reached_accept_state(self):
+        return np.bool_(True)
+
+
+class GeneratedContinuations(z.Stepper):
+    def get_valid_continuations(self):
+        yield "a"
+
+
+def engine_over(steppers, **callables):
+    e = z.Engine({f"<{i}>": i for i in range(V)}, callables.get("encode"), callables.get("decode", Tokenizer(TEXTS).decode))
+    e.steppers = steppers
+    return e
+
+
+def select_with(result):
+    e, _ = make_engine(TEXTS, Literal("ab"))
+    return e.select_next_tokens(log_probs(), lambda scores: result)
+
+
+# call, exception type, message (as specified where there is one), what the note says
+MISTAKES = {
+    "sampler returns an int": (lambda: select_with(A), RuntimeError, "bad cast",
+                               "the sampler returned int, expected an array holding the chosen token id, such as [[id]] of int32"),
+    "sampler returns a list": (lambda: select_with([A]), RuntimeError, "bad cast", "the sampler returned list"),
+    "decode_function returns an int": (lambda: z.Engine({"k": 0}, None, lambda ids: 5), RuntimeError, "bad cast",
+                                       "decode_function returned int, expected a str"),
+    "encode_function returns a str": (lambda: engine_over([scripted()], encode=lambda text: "a").consume_text("a"),
+                                      RuntimeError, "bad cast", "encode_function returned str, expected a list of token ids"),
+    "decode_function is None": (lambda: z.Engine({"k": 0}, None, None), RuntimeError,
+                                "decode_function is None: pass a callable that maps a list of token ids to str", None),
+    "encode_function is None": (lambda: engine_over([scripted()]).consume_text("a"), RuntimeError,
+                                "encode_function is None: pass a callable that maps a str to a list of token ids", None),
+    "vocabulary key with a lone surrogate": (lambda: z.Engine({"\ud800": 0}, None, str), UnicodeEncodeError, None,
+                                             "Engine(): the vocabulary key '\\ud800' is not valid text"),
+    "override answers numpy.bool": (lambda: str(NumpyBoolAnswer(z.StateMachine())), RuntimeError, "bad cast",
+                                    "NumpyBoolAnswer.has_reached_accept_state returned numpy.bool, expected True or False"),
+    "override yields its answer": (lambda: engine_over([GeneratedContinuations(z.StateMachine())]).compute_token_mask(V),
+                                   RuntimeError, "bad cast",
+                                   "GeneratedContinuations.get_valid_continuations returned generator, expected a list of str"),
+    "winning token not in the vocabulary": (
+        lambda: z.StepperDelta.choose_best_path([z.StepperDelta(Literal("ab").get_new_stepper(), "zz", True)],
+                                                z.TrieMap(), None),
+        IndexError, "Couldn't find key.", "choose_best_path(): the winning token 'zz' is not a key of the TrieMap given"),
+    "big-endian scores": (lambda: engine_over([scripted()]).mask_invalid_tokens(np.zeros((1, V), ">f4")), TypeError,
+                          None, None),
+}
+
+
+@pytest.mark.parametrize("name", list(MISTAKES))
+def test_mistakes_are_explained(name):
+    call, error_type, message, note = MISTAKES[name]
+    with pytest.raises(error_type) as caught:
+        call()
+    if message is not None:
+        assert str(caught.value) == message
+    notes = getattr(caught.value, "__notes__", [])
+    assert (note is None and not notes) or (len(notes) == 1 and notes[0].startswith(note))
+    if name == "big-endian scores":
+        assert "other byte order (format '>f')" in str(caught.value)
+
+
+@pytest.mark.parametrize("make", [lambda: z.StateMachine(), lambda: Literal("a").get_new_stepper()],
+                         ids=["StateMachine", "Stepper"])
+def test_comparison_with_other_types_is_false(make):
+    grammar_object = make()
+    assert grammar_object != 5 and not (grammar_object == None)  # noqa: E711
+    assert grammar_object in [None, grammar_object] and grammar_object not in [None, "a", 1]

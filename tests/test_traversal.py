@@ -106,3 +106,16 @@ def test_ambiguous_alternation_splits_into_several_steppers():
     assert [s.has_reached_accept_state() for s in live] == [True, False, True]
     [only] = advance(live, "c")
     assert only.history[-1].state_machine is lit_abc and only.has_reached_accept_state()
+
+
+@pytest.mark.parametrize("k", [1, 4, 16, 60])
+def test_skipping_optional_alternatives_walks_each_state_once(k):
+    # Each of k states has two optional alternatives to the next state; skipping
+    # either arrives at the same place, which is walked once (not 2**k times).
+    graph = {i: [(z.StateMachine(is_optional=True, identifier=f"a{i}"), i + 1),
+                 (z.StateMachine(is_optional=True, identifier=f"b{i}"), i + 1)] for i in range(k)}
+    graph[k] = [(Literal("x"), "$")]
+    steppers = z.StateMachine(graph).get_steppers()
+    assert len(steppers) == 2 * k + 1
+    assert sorted(s.current_state for s in steppers) == sorted([*range(k), *range(k), k])
+    assert [s.get_raw_value() for s in z.StateMachine.advance_all_basic(steppers, "x")] == ["x"]

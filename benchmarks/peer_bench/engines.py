@@ -135,7 +135,7 @@ class XGrammar(_BitmaskEngine):
     mask_kind = "exact, int32 bitmask"
     # any_whitespace=True (its default); strict_mode=False so that an object
     # without "properties" admits any members, as the schema says.
-    whitespace = "any run of [ \\t\\n] between tokens (any_whitespace)"
+    whitespace = "any run of [ \\t\\n\\r] between tokens (any_whitespace=True)"
 
     def __init__(self, table: TokenTable) -> None:
         super().__init__(table)
@@ -211,7 +211,7 @@ class LMFormatEnforcer:
     name = "lm-format-enforcer"
     mask_kind = "exact, pure Python, list of ids"
     # Its JSON parser allows a bounded run of white space between tokens.
-    whitespace = "runs of [ \\t\\n\\r] up to its own limit between tokens"
+    whitespace = "runs of at most 12 of [ \\t\\n\\r] between tokens (its default)"
 
     def __init__(self, table: TokenTable) -> None:
         from lmformatenforcer import TokenEnforcerTokenizerData

@@ -94,7 +94,8 @@ def summarise(records: dict, token_text) -> dict:
         "failures": failures,
         "startup_ms": None if startup_ns is None else startup_ns / 1e6,
         "construct_ms": header.get("construct_ns", 0) / 1e6,
-        "peak_rss_mb": records.get("footer", {}).get("peak_rss_kb", 0) / 1024 or None,
+        "peak_rss_mb": max([r.get("peak_rss_kb", 0) for r in [*tasks, records.get("footer", {})]],
+                           default=0) / 1024 or None,
         "us_per_token": {"mask": statistics(masks), "advance": statistics(advances),
                          "mask+advance": statistics(both)},
     }
@@ -118,7 +119,11 @@ def _us(value) -> str:
 
 
 def _ratio(value) -> str:
-    return "–" if value is None else f"{value:.2f}"
+    if value is None:
+        return "–"
+    if value >= 100:
+        return f"{value:,.0f}"
+    return f"{value:.2f}" if value >= 0.1 else f"{value:.2g}"
 
 
 def label(summary: dict) -> str:
@@ -126,9 +131,8 @@ def label(summary: dict) -> str:
 
 
 def markdown(summaries: list[dict], zel: dict | None, mode: str) -> str:
-    repeats = sorted({s["repeats"] for s in summaries})
     lines = ["µs per token, one thread; mask+advance is the per-token sum; each token's "
-             f"fastest of {'/'.join(map(str, repeats))} walks (per engine, see the notes).", "",
+             "fastest of repeated walks (how many: see the notes below).", "",
              "| engine | mask p50 | mask p99 | advance p50 | mask+advance p50 | mean | p90 "
              "| p99 | max | start-up ms | peak RSS MB | documents accepted |",
              "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
@@ -150,7 +154,7 @@ def markdown(summaries: list[dict], zel: dict | None, mode: str) -> str:
             lines.append(f"| {s['engine']} | {metric} | "
                          + " | ".join(_us(st[k]) for k in STATISTICS)
                          + f" | {s['tokens_measured']:,} |")
-    if zel is not None:
+    if zel is not None and zel["tokens_measured"] and len(summaries) > 1:
         lines += ["", "zel / peer, same run (below 1: zel faster):", "",
                   "| peer | operation | p50 | mean | p90 | p99 | max |",
                   "|---|---|---:|---:|---:|---:|---:|"]
@@ -177,8 +181,12 @@ def markdown(summaries: list[dict], zel: dict | None, mode: str) -> str:
                f"{s['tokens_measured']:,} of {s['tokens_total']:,} tokens measured, " \
                f"fastest of {s['repeats']} walk(s) per token"
         if not s["finished"]:
-            note += "; STOPPED before the end (time limit or crash)"
+            note += f"; STOPPED before the end (time limit or crash) after {s['tasks']} task(s)"
         lines.append(note)
+        if s["compile_failures"]:
+            reasons = sorted({f["error"] for f in s["compile_failures"]})
+            lines.append(f"  - {len(s['compile_failures'])} grammar(s) not compiled; "
+                         f"{len(reasons)} distinct reason(s), e.g. {reasons[0]!r}")
         for failure in s["failures"][:8]:
             where = "at the end" if failure["at"] is None else f"token {failure['at']} " \
                                                                f"{failure['token']!r}"

@@ -63,9 +63,9 @@ def vocabulary_entry(vocabulary: Vocabulary, path: Path) -> dict:
             "end_of_text_id": vocabulary.size}
 
 
-def object_tasks(vocabulary: Vocabulary) -> list[dict]:
+def object_tasks(vocabulary: Vocabulary, limit: int | None) -> list[dict]:
     documents = [{"name": name, "tokens": tokenize(vocabulary, text), "valid": True}
-                 for name, text in read_documents()]
+                 for name, text in read_documents()[:limit]]
     return [{"name": "any JSON object", "grammar": {"kind": "json_object"},
              "documents": documents}]
 

@@ -5,8 +5,8 @@
 ENGINE is "zel" or a peer's name (engines.PEERS). JOB is the JSON file the
 driver writes (token table, tasks, documents as token ids). OUT receives JSON
 lines: a header, one line per task as soon as it is done (so a run cut short
-by the driver's time limit keeps what it measured) and a footer with the peak
-resident set size.
+by the driver's time limit keeps what it measured) and a footer; task lines
+and the footer carry the peak resident set size so far.
 
 Per document, MaskBench's method: for each token compute the mask (timed),
 check the token is allowed (untimed), advance by it (timed); after the last
@@ -35,6 +35,11 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from engines import PEERS, TokenTable, Unsupported, Zel  # noqa: E402
 
 clock = time.perf_counter_ns
+
+
+def peak_rss_kb() -> int:
+    """Peak resident set size of this process so far (kB on Linux)."""
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 
 
 def build(name: str, job: dict, table: TokenTable):
@@ -130,7 +135,8 @@ def main() -> None:
             try:
                 compiled = engine.compile(task["grammar"])
             except Unsupported as error:
-                record.update(compiled=False, error=str(error), compile_ns=clock() - started)
+                record.update(compiled=False, error=str(error), compile_ns=clock() - started,
+                              peak_rss_kb=peak_rss_kb())
                 emit(record)
                 continue
             record.update(compiled=True, compile_ns=clock() - started)
@@ -141,9 +147,9 @@ def main() -> None:
                     result = walk(engine, compiled, document["tokens"])[0]
                 result.update(name=document["name"], valid=document.get("valid", True))
                 record["documents"].append(result)
+            record["peak_rss_kb"] = peak_rss_kb()
             emit(record)
-        peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-        emit({"kind": "footer", "peak_rss_kb": peak})
+        emit({"kind": "footer", "peak_rss_kb": peak_rss_kb()})
 
 
 if __name__ == "__main__":

@@ -1,24 +1,26 @@
 """Constrained decoding loops around ``zel_core.Engine``.
 
 Two ways to drive an Engine, both over any ``scores(token_ids)`` callable
-that returns the model's next-token scores as a (1, V) array:
+that returns the model's next-token scores as a (1, V) array. Both mask the
+scores exactly first (``mask_scores_exactly``): every token left open is one
+the grammar takes as it is, so a sampler that respects the mask never draws
+a token the grammar refuses.
 
-``generate`` lets the Engine choose. Each step masks the scores
-(``mask_invalid_tokens``) and hands them to ``select_next_tokens`` with a
-sampler; the Engine draws, tests each draw against the grammar, draws again
-when one fails, and installs the winning steppers itself. The ids it returns
-are already consumed.
+``generate_by_consuming`` is the loop every serving framework runs: mask,
+sample once, ``consume(token_id, token_healing=False)``. A draw the mask
+refused (a sampler that ignores the mask) is an error.
 
-``generate_by_consuming`` samples by itself: mask, draw, then
-``consume(token_id, token_healing=False)``; a draw the grammar refuses is
-blocked and drawn again. Where the latest mask learned that the drawn id
-starts a multi-token sequence, ``consume`` advances over the whole
-sequence, so the loop emits ``engine.learned_sequence(token_id)``.
+``generate`` lets the Engine choose: the masked scores go to
+``select_next_tokens`` with the sampler; the Engine draws, tests each draw
+against the grammar, may heal it, and installs the winning steppers itself.
+The ids it returns are already consumed.
 
-Both stop when the model draws one of the caller's ``end_tokens`` or when
-nothing can follow; without end tokens, once the grammar accepts.
+Both stop when the model draws one of the caller's ``end_tokens`` (list them
+as the Engine's ``control_tokens`` too: exact masks allow control tokens once
+the grammar may end) or when nothing can follow; without end tokens, once the
+grammar accepts.
 
-Healing stays off in the second loop on purpose: ``consume``'s default
+Healing stays off in the first loop on purpose: ``consume``'s default
 healing lets a stepper that matched only the start of a token survive,
 credited with a shorter vocabulary key. A caller who has already emitted the
 whole token would then hold text the grammar never checked.
@@ -31,6 +33,7 @@ from collections.abc import Callable, Collection, Sequence
 from dataclasses import dataclass, field
 
 import numpy as np
+import numpy.typing as npt
 
 import zel_core
 
@@ -84,17 +87,11 @@ class _RecordingSampler:
         return chosen
 
 
-def _lowest(dtype: np.dtype):
-    if np.issubdtype(dtype, np.floating):
-        return -np.inf
-    return np.iinfo(dtype).min
-
-
 def _nothing_can_follow(engine: zel_core.Engine) -> bool:
     return all(not stepper.can_accept_more_input() for stepper in engine.steppers)
 
 
-def _first_id(chosen) -> int:
+def _first_id(chosen: npt.ArrayLike) -> int:
     return int(np.asarray(chosen).reshape(-1)[0])
 
 
@@ -114,7 +111,7 @@ def _decode(engine: zel_core.Engine, scores: Scores, max_tokens: int,
         elif engine.has_reached_accept_state:
             break
         log_probs = np.array(scores(result.token_ids), copy=True)
-        engine.mask_invalid_tokens(log_probs)
+        engine.mask_scores_exactly(log_probs)
         emitted = step(log_probs, result)
         if not emitted:
             break
@@ -167,27 +164,19 @@ def generate(engine: zel_core.Engine, scores: Scores, sampler: Sampler, *, max_t
 def generate_by_consuming(engine: zel_core.Engine, scores: Scores, sampler: Sampler, *,
                           max_tokens: int = 512, end_tokens: Collection[int] = (),
                           on_step: Callable[[list[int]], None] | None = None) -> Generation:
-    """Decodes by sampling here and ``consume``-ing each draw, without healing.
+    """Decodes by masking exactly, sampling once and ``consume``-ing the draw
+    without healing.
 
-    Where the latest mask learned that the drawn id starts a multi-token
-    sequence, ``consume`` advances over the whole sequence, which is then
-    what the step emits. Stops as ``generate`` does; raises RuntimeError
-    when every token of a row was drawn and refused.
+    Stops as ``generate`` does; raises RuntimeError when the sampler draws a
+    token the mask refused.
     """
     def step(log_probs: np.ndarray, result: Generation) -> list[int]:
-        ended, token = _drew_end(log_probs, sampler, end_tokens, engine, result)
-        if ended:
+        token = _first_id(sampler(log_probs))
+        result.draws += 1
+        if token in end_tokens:
             return []
-        blocked = _lowest(log_probs.dtype)
-        for _ in range(log_probs.shape[-1]):
-            if token is None:
-                token = _first_id(sampler(log_probs))
-                result.draws += 1
-            emitted = engine.learned_sequence(token) or [token]
-            if engine.consume(token, token_healing=False) is not None:
-                return emitted
-            log_probs[0, token] = blocked
-            token = None
-        raise RuntimeError("every token was drawn and none continues the grammar")
+        if engine.consume(token, token_healing=False) is None:
+            raise RuntimeError(f"the sampler drew token {token}, which the mask refused")
+        return [token]
 
     return _decode(engine, scores, max_tokens, on_step, step, end_tokens)

@@ -63,6 +63,7 @@ import json
 import random
 import re
 from collections.abc import Iterable
+from typing import Any
 
 import zel_core
 from zel_core.leaves import CharacterClass, Literal, Regex
@@ -93,7 +94,7 @@ def _number_value(text: str) -> int | float:
 class NumberMachine(Regex):
     """A JSON number. Keyword options go to ``Regex``."""
 
-    def __init__(self, **machine_options):
+    def __init__(self, **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "number")
         machine_options.setdefault("value", _number_value)
         super().__init__(NUMBER_PATTERN, **machine_options)
@@ -102,7 +103,7 @@ class NumberMachine(Regex):
 class StringMachine(Regex):
     """A quoted JSON string. Keyword options go to ``Regex``."""
 
-    def __init__(self, **machine_options):
+    def __init__(self, **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "string")
         machine_options.setdefault("value", json.loads)
         super().__init__(STRING_PATTERN, **machine_options)
@@ -114,7 +115,8 @@ class KeywordMachine(Regex):
     Keyword options go to ``Regex``.
     """
 
-    def __init__(self, words: Iterable[str] = ("true", "false", "null"), **machine_options):
+    def __init__(self, words: Iterable[str] = ("true", "false", "null"),
+                 **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "keyword")
         words = tuple(words)
         if not words or not all(words):
@@ -134,7 +136,7 @@ class WhitespaceMachine(CharacterClass):
     Keyword options go to ``CharacterClass``.
     """
 
-    def __init__(self, max_length: int = DEFAULT_MAX_WHITESPACE, **machine_options):
+    def __init__(self, max_length: int = DEFAULT_MAX_WHITESPACE, **machine_options: Any) -> None:
         machine_options.setdefault("is_optional", True)
         if max_length < 1:
             raise ValueError("white space needs room for at least one character")
@@ -145,7 +147,7 @@ class WhitespaceMachine(CharacterClass):
 class Punctuation(Literal):
     """A native ``Literal`` for the one-character tokens of JSON."""
 
-    def __init__(self, text: str, **machine_options):
+    def __init__(self, text: str, **machine_options: Any) -> None:
         super().__init__(text, **machine_options)
         self.text = text
 
@@ -157,7 +159,7 @@ class ObjectMachine(zel_core.StateMachine):
     """``{ "key": value, ... }`` with optional white space between tokens."""
 
     def __init__(self, value: zel_core.StateMachine, whitespace: zel_core.StateMachine | None = None,
-                 key: zel_core.StateMachine | None = None, **machine_options):
+                 key: zel_core.StateMachine | None = None, **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "object")
         super().__init__(**machine_options)
         ws = whitespace if whitespace is not None else WhitespaceMachine()
@@ -184,7 +186,7 @@ class ArrayMachine(zel_core.StateMachine):
     """``[ value, ... ]`` with optional white space between tokens."""
 
     def __init__(self, value: zel_core.StateMachine, whitespace: zel_core.StateMachine | None = None,
-                 **machine_options):
+                 **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "array")
         super().__init__(**machine_options)
         ws = whitespace if whitespace is not None else WhitespaceMachine()
@@ -208,7 +210,7 @@ class JsonValueMachine(zel_core.StateMachine):
     ``object_machine`` and ``array_machine``.
     """
 
-    def __init__(self, max_whitespace: int = DEFAULT_MAX_WHITESPACE, **machine_options):
+    def __init__(self, max_whitespace: int = DEFAULT_MAX_WHITESPACE, **machine_options: Any) -> None:
         machine_options.setdefault("identifier", "value")
         super().__init__(**machine_options)
         ws = WhitespaceMachine(max_whitespace)

@@ -19,12 +19,23 @@ from __future__ import annotations
 
 from collections.abc import Callable, Iterable, Sequence
 from importlib import resources
+from typing import Any, Protocol, SupportsInt
 
 import numpy as np
+import numpy.typing as npt
 
 __all__ = ["FrequencyModel", "greedy_sampler", "make_random_sampler", "sample_texts"]
 
 _START = -1
+
+
+class Tokenizer(Protocol):
+    """What ``FrequencyModel.from_texts`` needs of a vocabulary."""
+
+    @property
+    def size(self) -> int: ...
+
+    def encode(self, text: str) -> Sequence[int]: ...
 
 
 def sample_texts() -> list[str]:
@@ -83,18 +94,19 @@ class FrequencyModel:
         self._noise = (noise * rng.standard_normal(self.vocab_size)).astype(np.float32)
 
     @classmethod
-    def from_texts(cls, vocabulary, texts: Iterable[str] | None = None, **options) -> FrequencyModel:
+    def from_texts(cls, vocabulary: Tokenizer, texts: Iterable[str] | None = None,
+                   **options: Any) -> FrequencyModel:
         """A model over ``vocabulary`` (anything with ``size`` and ``encode``)
         counted on ``texts``, by default ``sample_texts()``."""
         if texts is None:
             texts = sample_texts()
         return cls(vocabulary.size, [vocabulary.encode(text) for text in texts], **options)
 
-    def _check(self, token) -> int:
-        token = int(token)
-        if not 0 <= token < self.vocab_size:
-            raise ValueError(f"token id {token} is outside 0..{self.vocab_size - 1}")
-        return token
+    def _check(self, token: SupportsInt) -> int:
+        token_id = int(token)
+        if not 0 <= token_id < self.vocab_size:
+            raise ValueError(f"token id {token_id} is outside 0..{self.vocab_size - 1}")
+        return token_id
 
     def scores(self, previous_ids: Sequence[int] | np.ndarray = ()) -> np.ndarray:
         """Log-probabilities of the next token: float32 of shape (1, vocab_size)."""
@@ -113,7 +125,7 @@ class FrequencyModel:
     __call__ = scores
 
 
-def _rows(log_probs) -> np.ndarray:
+def _rows(log_probs: npt.ArrayLike) -> np.ndarray:
     array = np.asarray(log_probs)
     if not np.issubdtype(array.dtype, np.floating):
         raise TypeError(f"expected float32 or float16 log-probabilities, not {array.dtype}")
@@ -128,7 +140,7 @@ def _nothing_left(row: int) -> ValueError:
     return ValueError(f"row {row} holds only -inf (or NaN): no token can be chosen")
 
 
-def greedy_sampler(log_probs) -> np.ndarray:
+def greedy_sampler(log_probs: npt.ArrayLike) -> np.ndarray:
     """The id of the highest entry of each row, as int32 of shape (rows, 1)."""
     array = _rows(log_probs)
     chosen = np.argmax(array, axis=1)
@@ -156,7 +168,7 @@ def make_random_sampler(seed: int = 0, temperature: float = 1.0) -> Callable[[np
         return greedy_sampler
     rng = np.random.default_rng(seed)
 
-    def sample(log_probs) -> np.ndarray:
+    def sample(log_probs: npt.ArrayLike) -> np.ndarray:
         array = _rows(log_probs)
         chosen = np.empty(array.shape[0], dtype=np.int32)
         for row in range(array.shape[0]):

@@ -5,12 +5,14 @@
 
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
 
+#include "bindings/error_notes.hpp"
 #include "grammar/stepper.hpp"
 
 namespace zel::bindings {
@@ -45,11 +47,18 @@ public:
 
     Return operator()(Argument argument) const {
         nb::gil_scoped_acquire gil;
+        nb::object python_argument;
         try {
-            nb::object result = nb::handle(callable_)(to_python(argument));
+            python_argument = to_python(argument);
+        } catch (const std::bad_cast &) {
+            raise_bad_cast(std::string(role()) + " could not be called: its argument is not valid UTF-8");
+        }
+        nb::object result = nb::handle(callable_)(python_argument);
+        try {
             return nb::cast<Return>(result);
         } catch (const std::bad_cast &) {
-            throw std::runtime_error("bad cast");
+            raise_bad_cast(std::string(role()) + " returned " + type_description(result) + ", expected " +
+                           expected());
         }
     }
 
@@ -64,6 +73,11 @@ public:
     }
 
 private:
+    static constexpr bool kEncodes = std::is_same_v<Argument, std::string>;
+    static const char *role() { return kEncodes ? "encode_function" : "decode_function"; }
+    static const char *expected() {
+        return kEncodes ? "a list of token ids (int, 0 to 2**31 - 1)" : "a str";
+    }
     static nb::object to_python(const std::string &text) { return utf8_to_python(text); }
     static nb::object to_python(const std::vector<TokenId> &ids) { return nb::cast(ids); }
 

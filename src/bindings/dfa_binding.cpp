@@ -2,6 +2,7 @@
 // inspection and for tests of its transitions.
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/shared_ptr.h>
+#include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
 
 #include "bindings/leaves_registration.hpp"

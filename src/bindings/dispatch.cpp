@@ -1,5 +1,7 @@
 #include "bindings/dispatch.hpp"
 
+#include <nanobind/stl/string.h>
+
 namespace zel::bindings {
 
 namespace {
@@ -43,6 +45,10 @@ PyObject *resolve_override(PyObject *self, const char *name) {
     bool overridden = !is_native_function(attribute);
     Py_DECREF(attribute);
     return overridden ? owned_key.release().ptr() : nullptr;
+}
+
+std::string override_name(nb::handle self, const char *name) {
+    return nb::cast<std::string>(self.type().attr("__name__")) + "." + name;
 }
 
 OverrideCall::OverrideCall(PyObject *self, PyObject *key, const char *name)

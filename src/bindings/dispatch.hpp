@@ -8,10 +8,16 @@
 #include <cstring>
 #include <stdexcept>
 
-#include <nanobind/nanobind.h>
-#include <nanobind/intrusive/ref.h>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
+
+#include <nanobind/nanobind.h>
+#include <nanobind/intrusive/ref.h>
+
+#include "bindings/error_notes.hpp"
+#include "grammar/refs.hpp"
 
 namespace zel::bindings {
 
@@ -125,20 +131,59 @@ template <> struct OverrideResult<void> {
     static void convert(nb::handle) {}
 };
 
+// What an override must return, in the words of its error note.
+template <typename T> struct ExpectedResult {
+    static const char *text() { return "a value of the overridden method's type"; }
+};
+template <> struct ExpectedResult<bool> {
+    static const char *text() { return "True or False (a bool)"; }
+};
+template <> struct ExpectedResult<std::string> {
+    static const char *text() { return "a str"; }
+};
+template <> struct ExpectedResult<std::optional<std::string>> {
+    static const char *text() { return "a str or None"; }
+};
+template <> struct ExpectedResult<std::vector<std::string>> {
+    static const char *text() { return "a list of str"; }
+};
+template <> struct ExpectedResult<StepperRef> {
+    static const char *text() { return "a Stepper (not None)"; }
+};
+template <> struct ExpectedResult<std::vector<StepperRef>> {
+    static const char *text() { return "a list of Stepper objects"; }
+};
+template <typename State> struct ExpectedResult<std::vector<std::pair<StateMachineRef, State>>> {
+    static const char *text() { return "a list of (StateMachine, state) pairs, each state an int or a str"; }
+};
+template <typename State> struct ExpectedResult<std::vector<std::pair<StepperRef, State>>> {
+    static const char *text() { return "a list of (Stepper, state) pairs, each state an int or a str"; }
+};
+
+// "Class.method": the override as the user wrote it.
+std::string override_name(nb::handle self, const char *name);
+
 // Runs `native` unless the object's Python class overrides `name`; then the
 // override is called with `python_args` and its result converted. Results
-// and arguments that do not convert are the "bad cast" error.
+// and arguments that do not convert are the "bad cast" error, with a note
+// naming the override.
 template <typename Result, typename Table, typename Native, typename... Args>
 Result dispatch(Table &table, const char *name, Native &&native, Args &&...python_args) {
     if (PyObject *key = table.decide(name)) {
         OverrideCall call(table.self(), key, name);
         if (call) {
+            nb::object result;
             try {
-                nb::object result =
-                    call.method_owner().attr(call.key())(std::forward<Args>(python_args)...);
+                result = call.method_owner().attr(call.key())(std::forward<Args>(python_args)...);
+            } catch (const std::bad_cast &) {
+                raise_bad_cast("the arguments of " + override_name(call.method_owner(), name) +
+                               " could not be made into Python objects");
+            }
+            try {
                 return OverrideResult<Result>::convert(result);
             } catch (const std::bad_cast &) {
-                throw std::runtime_error("bad cast");
+                raise_bad_cast(override_name(call.method_owner(), name) + " returned " +
+                               type_description(result) + ", expected " + ExpectedResult<Result>::text());
             }
         }
     }

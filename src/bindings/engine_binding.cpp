@@ -43,7 +43,15 @@ void add_vocabulary_entry(VocabularyEntries &entries, nb::handle key, nb::handle
     unsigned int id;
     if (!nb::try_cast(value, id))
         throw nb::type_error("vocabulary values must be token ids in 0 .. 2**32 - 1");
-    entries.emplace_back(nb::cast<std::string>(key), id);
+    Py_ssize_t size = 0;
+    const char *text = PyUnicode_AsUTF8AndSize(key.ptr(), &size);
+    if (!text) {
+        nb::python_error error;
+        error.value().attr("add_note")("Engine(): the vocabulary key " + nb::cast<std::string>(nb::repr(key)) +
+                                       " is not valid text; keys must be encodable as UTF-8");
+        throw error;
+    }
+    entries.emplace_back(std::string(text, size_t(size)), id);
 }
 
 // Any object with mapping items; a dict is read without building its items.
@@ -98,14 +106,28 @@ nb::set tokenizations_to_python(const TokenizationSet &tokenizations) {
     return result;
 }
 
+// The view of a score array argument, taken again whenever the Engine has
+// run Python code. A bare DLPack capsule can be viewed only once (and no
+// Python object of the caller's can change what it exports).
+void view_renewably(ScoreArrayArgument &argument, nb::handle object, const char *argument_name) {
+    argument = view_score_array(object, argument_name);
+    if (PyCapsule_CheckExact(object.ptr()))
+        return;
+    argument.view.renew = [&argument, object, argument_name](ScoreArray &) {
+        renew_score_array(argument, object, argument_name);
+    };
+}
+
 nb::object mask_invalid_tokens(Engine &engine, nb::handle scores) {
-    ScoreArrayArgument argument = view_score_array(scores, "scores");
+    ScoreArrayArgument argument;
+    view_renewably(argument, scores, "scores");
     engine.mask_invalid_tokens(argument.view);
     return nb::borrow(scores);
 }
 
 std::vector<TokenId> select_next_tokens(Engine &engine, nb::handle log_probs, nb::callable sampler) {
-    ScoreArrayArgument argument = view_score_array(log_probs, "log_probs");
+    ScoreArrayArgument argument;
+    view_renewably(argument, log_probs, "log_probs");
     return engine.select_next_tokens(argument.view, [&]() -> int64_t {
         nb::object result = sampler(log_probs);
         return read_sampled_token(result);
@@ -124,11 +146,16 @@ int traverse(PyObject *self, visitproc visit, void *arg) {
     if (!nb::inst_ready(self))
         return 0;
     Engine *engine = nb::inst_ptr<Engine>(self);
-    if (int stop = visit_shared(engine->state_machine().get(), visit, arg))
-        return stop;
-    for (const StepperRef &stepper : engine->steppers())
-        if (int stop = visit_shared(stepper.get(), visit, arg))
+    int stop = traverse_owned(visit, arg, [engine](OwnedReferenceWalk &walk) {
+        if (int stop = walk.reach(engine->state_machine().get()))
             return stop;
+        for (const StepperRef &stepper : engine->steppers())
+            if (int stop = walk.reach(stepper.get()))
+                return stop;
+        return 0;
+    });
+    if (stop)
+        return stop;
     if (int stop = visit_function<PythonDecode>(engine->decode_function(), visit, arg))
         return stop;
     return visit_function<PythonEncode>(engine->encode_function(), visit, arg);
@@ -217,13 +244,13 @@ void bind_engine(nb::module_ &module) {
             nb::arg("vocab_size"), nb::sig("def compute_token_mask(self, vocab_size: int) -> list[bool]"),
             "Computes a token mask for the current state.")
         .def("mask_invalid_tokens", &mask_invalid_tokens, nb::arg("scores"),
-             nb::sig("def mask_invalid_tokens(self, scores: numpy.typing.NDArray) -> numpy.typing.NDArray"),
+             nb::sig("def mask_invalid_tokens(self, scores: _ScoreArray) -> _ScoreArray"),
              "Masks invalid tokens in logit tensor.\n\n"
              "Args:\n    scores: Logit scores [batch_size x vocab_size], modified in place\n\n"
              "Returns:\n    The same array, with disallowed tokens set to negative infinity")
         .def("select_next_tokens", &select_next_tokens, nb::arg("log_probs"), nb::arg("sampler"),
-             nb::sig("def select_next_tokens(self, log_probs: numpy.typing.NDArray, sampler: "
-                     "collections.abc.Callable[..., numpy.typing.NDArray]) -> list[int]"),
+             nb::sig("def select_next_tokens(self, log_probs: _ScoreArray, sampler: "
+                     "collections.abc.Callable[[_ScoreArray], _ArrayLike]) -> list[int]"),
              "Selects next tokens based on logits and sampling.")
         .def(
             "break_into_tokens",

@@ -6,6 +6,7 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/shared_ptr.h>
 #include <nanobind/stl/string.h>
+#include <nanobind/stl/variant.h>
 
 #include "bindings/callables.hpp"
 #include "bindings/current_value.hpp"
@@ -56,14 +57,12 @@ int traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(Py_TYPE(self));
     if (!nb::inst_ready(self))
         return 0;
-    LexicalLeaf *leaf = nb::inst_ptr<LexicalLeaf>(self);
+    const LexicalLeaf *leaf = nb::inst_ptr<LexicalLeaf>(self);
     if (PythonValueReader *reader = python_reader(*leaf))
         Py_VISIT(reader->function.ptr());
-    for (const auto &entry : leaf->state_graph)
-        for (const Edge &edge : entry.second)
-            if (int stop = visit_shared(edge.first.get(), visit, arg))
-                return stop;
-    return 0;
+    return traverse_owned(visit, arg, [leaf](OwnedReferenceWalk &walk) {
+        return leaf->visit_references([&walk](const auto *object) { return walk.reach(object); });
+    });
 }
 
 int clear(PyObject *self) {
@@ -82,6 +81,25 @@ std::string class_name_of(nb::handle self) {
     return nb::cast<std::string>(self.type().attr("__name__"));
 }
 
+// The operations the native traversal calls on a machine. A Python subclass
+// of a native leaf would override them in vain (the leaf answers them
+// natively), so it may not.
+const char *const kNativeOperations[] = {"get_new_stepper", "get_steppers", "get_edges",
+                                         "get_transitions", "__eq__", "__str__", "__repr__"};
+
+void refuse_overrides(nb::handle self, nb::handle leaves_module_name) {
+    for (nb::handle base : nb::borrow<nb::tuple>(self.type().attr("__mro__"))) {
+        if (base.attr("__module__").equal(leaves_module_name))
+            break; // the native classes from here on
+        nb::object own = base.attr("__dict__");
+        for (const char *name : kNativeOperations)
+            if (PyMapping_HasKeyString(own.ptr(), name))
+                throw nb::type_error((nb::cast<std::string>(base.attr("__name__")) + "." + name +
+                                      ": a native leaf answers this itself and cannot be overridden")
+                                         .c_str());
+    }
+}
+
 // Builds the leaf in place: a Python subclass keeps its own class name.
 template <typename Leaf>
 void construct(nb::pointer_and_handle<Leaf> self, std::shared_ptr<const Dfa> dfa, bool whole_tokens,
@@ -89,6 +107,8 @@ void construct(nb::pointer_and_handle<Leaf> self, std::shared_ptr<const Dfa> dfa
                std::optional<std::string> identifier) {
     if (!value.is_none() && !PyCallable_Check(value.ptr()))
         throw nb::type_error("value must be callable or None");
+    if (nb::inst_python_derived(self.h))
+        refuse_overrides(self.h, nb::type<LexicalLeaf>().attr("__module__"));
     Leaf *leaf = new (self.p) Leaf(std::move(dfa), whole_tokens, class_name_of(self.h),
                                    is_optional, is_case_sensitive, std::move(identifier));
     if (!value.is_none())
@@ -162,7 +182,7 @@ nb::class_<Leaf, LexicalLeaf> leaf_class(nb::module_ &leaves, const char *name, 
     return nb::class_<Leaf, LexicalLeaf>(
         leaves, name, doc,
         nb::intrusive_ptr<Leaf>([](Leaf *leaf, PyObject *self) noexcept { leaf->set_self_py(self); }),
-        nb::type_slots(slots));
+        nb::type_slots(slots), nb::is_weak_referenceable());
 }
 
 } // namespace
@@ -173,7 +193,7 @@ void bind_lexical_leaf(nb::module_ &leaves) {
         "A machine whose Steppers read text natively along a compiled automaton.",
         nb::intrusive_ptr<LexicalLeaf>(
             [](LexicalLeaf *leaf, PyObject *self) noexcept { leaf->set_self_py(self); }),
-        nb::type_slots(slots))
+        nb::type_slots(slots), nb::is_weak_referenceable())
         .def_prop_ro(
             "dfa", [](LexicalLeaf &self) { return std::const_pointer_cast<Dfa>(self.dfa()); },
             "The automaton this leaf walks")

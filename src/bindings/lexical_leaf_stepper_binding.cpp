@@ -22,8 +22,10 @@ int traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(Py_TYPE(self));
     if (!nb::inst_ready(self))
         return 0;
-    return nb::inst_ptr<Stepper>(self)->visit_references(
-        [&](const nb::intrusive_base *object) { return visit_shared(object, visit, arg); });
+    const Stepper *stepper = nb::inst_ptr<Stepper>(self);
+    return traverse_owned(visit, arg, [stepper](OwnedReferenceWalk &walk) {
+        return stepper->visit_references([&walk](const auto *object) { return walk.reach(object); });
+    });
 }
 
 int clear(PyObject *self) {

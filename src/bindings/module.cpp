@@ -38,6 +38,7 @@ const char *const kModuleDoc = R"doc(
 NB_MODULE(zel_core, module) {
     module.doc() = kModuleDoc;
     zel::bindings::install_reference_hooks();
+    zel::bindings::install_interrupt_check();
     zel::bindings::bind_state_machine(module);
     zel::bindings::bind_stepper(module);
     zel::bindings::bind_engine(module);

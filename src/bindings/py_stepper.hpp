@@ -102,15 +102,13 @@ protected:
     // machine as the only argument.
     StepperRef make_clone_target() override {
         nb::gil_scoped_acquire gil;
-        try {
-            nb::object made = nb::handle(nb_trampoline.self).type()(get_state_machine());
-            StepperRef copy = nb::cast<StepperRef>(made);
-            if (!copy)
-                throw std::bad_cast();
-            return copy;
-        } catch (const std::bad_cast &) {
-            throw std::runtime_error("bad cast");
-        }
+        nb::handle cls = nb::handle(nb_trampoline.self).type();
+        nb::object made = cls(get_state_machine());
+        StepperRef copy;
+        if (!nb::try_cast<StepperRef>(made, copy) || !copy)
+            raise_bad_cast(nb::cast<std::string>(cls.attr("__name__")) + "(state_machine) made " +
+                           type_description(made) + " while cloning, expected a Stepper");
+        return copy;
     }
 
 private:

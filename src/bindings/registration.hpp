@@ -10,6 +10,7 @@ class Engine;
 namespace zel::bindings {
 
 void install_reference_hooks();
+void install_interrupt_check();
 void bind_state_machine(nanobind::module_ &module);
 void bind_stepper(nanobind::module_ &module);
 void bind_engine(nanobind::module_ &module);

@@ -22,6 +22,15 @@ struct ScoreArrayArgument {
 // (TypeError), a read-only array or one outside host memory (RuntimeError).
 ScoreArrayArgument view_score_array(nanobind::handle object, const char *argument_name);
 
+// Views `object` again into `argument` (Python code may have moved its
+// memory); refuses an array whose shape or element type changed.
+void renew_score_array(ScoreArrayArgument &argument, nanobind::handle object, const char *argument_name);
+
+// The object itself, or a memoryview of it when its buffer comes without
+// strides (ctypes exports them so): the binding library's buffer import
+// reads strides without checking for them.
+nanobind::object with_buffer_strides(nanobind::handle object);
+
 // The token id a sampler returned: the first element of an array of 32- or
 // 64-bit integers, read by value.
 int64_t read_sampled_token(nanobind::handle result);

@@ -13,6 +13,7 @@
 #include "bindings/py_state_machine.hpp"
 #include "bindings/registration.hpp"
 #include "paths/batch_advance.hpp"
+#include "support/replace.hpp"
 
 namespace zel::bindings {
 
@@ -31,20 +32,16 @@ int traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(Py_TYPE(self));
     if (!nb::inst_ready(self))
         return 0;
-    StateMachine *machine = nb::inst_ptr<StateMachine>(self);
-    for (const auto &entry : machine->state_graph)
-        for (const Edge &edge : entry.second)
-            if (int stop = visit_shared(edge.first.get(), visit, arg))
-                return stop;
-    return 0;
+    const StateMachine *machine = nb::inst_ptr<StateMachine>(self);
+    return traverse_owned(visit, arg, [machine](OwnedReferenceWalk &walk) {
+        return machine->visit_references([&walk](const auto *object) { return walk.reach(object); });
+    });
 }
 
 int clear(PyObject *self) {
     if (!nb::inst_ready(self))
         return 0;
-    StateMachine *machine = nb::inst_ptr<StateMachine>(self);
-    StateGraph dropped = std::move(machine->state_graph);
-    machine->state_graph.clear();
+    release(nb::inst_ptr<StateMachine>(self)->state_graph);
     return 0;
 }
 
@@ -99,7 +96,7 @@ void bind_state_machine(nb::module_ &module) {
             "Simplified version of advance_all that returns just the steppers.")
         .def_prop_rw(
             "state_graph", [](StateMachine &self) { return self.state_graph; },
-            [](StateMachine &self, StateGraph graph) { self.state_graph = checked_graph(std::move(graph)); },
+            [](StateMachine &self, StateGraph graph) { replace(self.state_graph, checked_graph(std::move(graph))); },
             nb::for_getter(nb::rv_policy::automatic), "The graph of states and transitions")
         .def_rw("start_state", &StateMachine::start_state, "The starting state for this state machine")
         .def_rw("end_states", &StateMachine::end_states,
@@ -149,6 +146,7 @@ void bind_state_machine(nb::module_ &module) {
             "__eq__",
             [](StateMachine &self, StateMachineRef other) { return self.StateMachine::equals(std::move(other)); },
             nb::arg("other"), "Check equality based on structure, states, and properties.")
+        .def("__eq__", &not_comparable, nb::arg("other").none(), kNotComparableDoc)
         .def(
             "__repr__",
             [](StateMachine &self, uint32_t indentation_level) {

@@ -25,8 +25,10 @@ int traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(Py_TYPE(self));
     if (!nb::inst_ready(self))
         return 0;
-    return nb::inst_ptr<Stepper>(self)->visit_references(
-        [&](const nb::intrusive_base *object) { return visit_shared(object, visit, arg); });
+    const Stepper *stepper = nb::inst_ptr<Stepper>(self);
+    return traverse_owned(visit, arg, [stepper](OwnedReferenceWalk &walk) {
+        return stepper->visit_references([&walk](const auto *object) { return walk.reach(object); });
+    });
 }
 
 int clear(PyObject *self) {
@@ -63,8 +65,9 @@ void bind_stepper(nb::module_ &module) {
         .def_prop_rw(
             "sub_stepper", [](Stepper &self) { return self.get_sub_stepper(); },
             [](Stepper &self, StepperRef sub) { self.set_sub_stepper(std::move(sub)); },
-            nb::for_getter(nb::rv_policy::automatic), nb::for_setter(nb::arg("value").none()),
-            "The sub-stepper handling a nested state machine traversal")
+            nb::for_getter(nb::sig("def sub_stepper(self, /) -> Stepper | None")),
+            nb::for_getter(nb::rv_policy::automatic),
+            nb::for_setter(nb::arg("value").none()), "The sub-stepper handling a nested state machine traversal")
         .def_prop_rw(
             "history", [](Stepper &self) { return self.get_history(); },
             [](Stepper &self, Steppers history) { self.set_history(checked_steppers(std::move(history))); },
@@ -138,7 +141,10 @@ void bind_stepper(nb::module_ &module) {
             [](Stepper &self, StepperRef stepper) { self.Stepper::add_to_history(std::move(stepper)); },
             nb::arg("stepper"), "Add a stepper to the history.")
         .def("start_step", &Stepper::start_step, nb::arg("sub_stepper"), nb::arg("target_state"),
-             nb::arg("token").none() = nb::none(), "Start a transition to a new state with a sub-stepper.")
+             nb::arg("token").none() = nb::none(),
+             nb::sig("def start_step(self, sub_stepper: Stepper, target_state: int | str, token: str | None = None) "
+                     "-> Stepper | None"),
+             "Start a transition to a new state with a sub-stepper.")
         .def("complete_step", &Stepper::complete_step, nb::arg("sub_stepper").none() = nb::none(),
              "Complete a transition started by a sub-stepper.")
         .def("step", &Stepper::step, nb::arg("new_value").none() = nb::none(),
@@ -157,6 +163,7 @@ void bind_stepper(nb::module_ &module) {
         .def(
             "__eq__", [](Stepper &self, StepperRef other) { return self.equals(std::move(other)); },
             "Check equality based on state and accumulated value.")
+        .def("__eq__", &not_comparable, nb::arg().none(), kNotComparableDoc)
         .def(
             "__str__", [](Stepper &self) { return self.to_string(); },
             "Get a compact string representation of the stepper.")

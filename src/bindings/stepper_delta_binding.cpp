@@ -7,9 +7,12 @@
 #include <nanobind/stl/unordered_map.h>
 #include <nanobind/stl/vector.h>
 
+#include "bindings/error_notes.hpp"
 #include "bindings/gc.hpp"
 #include "bindings/registration.hpp"
+#include "grammar/state_machine.hpp"
 #include "paths/stepper_delta.hpp"
+#include "support/replace.hpp"
 
 namespace nb = nanobind;
 
@@ -38,23 +41,37 @@ choose_best_path_from_python(nb::typed<nb::iterable, StepperDelta> deltas, const
     std::optional<MultiTokenMapping> native_mapping;
     if (mapping) {
         native_mapping.emplace();
-        for (auto &[id, sequence] : *mapping)
-            (*native_mapping)[TokenId(id)] = std::vector<TokenId>(sequence.begin(), sequence.end());
+        for (auto &[id, sequence] : *mapping) {
+            std::vector<TokenId> &ids = (*native_mapping)[checked_token_id(id)];
+            for (unsigned int element : sequence)
+                ids.push_back(checked_token_id(element));
+        }
     }
-    return choose_best_path(set, vocabulary, native_mapping ? &*native_mapping : nullptr);
+    try {
+        return choose_best_path(set, vocabulary, native_mapping ? &*native_mapping : nullptr);
+    } catch (const MissingVocabularyKey &missing) {
+        nb::object key = nb::steal(
+            PyUnicode_DecodeUTF8(missing.key().data(), Py_ssize_t(missing.key().size()), "backslashreplace"));
+        raise_with_note(PyExc_IndexError, missing.what(),
+                        "choose_best_path(): the winning token " + nb::cast<std::string>(nb::repr(key)) +
+                            " is not a key of the TrieMap given; every token of a delta that can win "
+                            "must be a vocabulary key");
+    }
 }
 
 int traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(Py_TYPE(self));
     if (!nb::inst_ready(self))
         return 0;
-    return visit_shared(nb::inst_ptr<StepperDelta>(self)->stepper.get(), visit, arg);
+    const StepperDelta *delta = nb::inst_ptr<StepperDelta>(self);
+    return traverse_owned(visit, arg, [delta](OwnedReferenceWalk &walk) { return walk.reach(delta->stepper.get()); });
 }
 
 int clear(PyObject *self) {
     if (nb::inst_ready(self)) {
         StepperDelta *delta = nb::inst_ptr<StepperDelta>(self);
-        StepperRef dropped = std::move(delta->stepper);
+        StepperRef dropped;
+        std::swap(dropped, delta->stepper);
         delta->token.clear();
         delta->was_healed = false;
     }
@@ -77,7 +94,7 @@ void bind_stepper_delta(nb::module_ &module) {
             nb::arg("stepper"), nb::arg("token"), nb::arg("was_healed"), "Initialize a new transition result.")
         .def_prop_rw(
             "stepper", [](StepperDelta &self) { return self.stepper; },
-            [](StepperDelta &self, StepperRef stepper) { self.stepper = checked_stepper(std::move(stepper)); },
+            [](StepperDelta &self, StepperRef stepper) { replace(self.stepper, checked_stepper(std::move(stepper))); },
             nb::for_getter(nb::rv_policy::automatic), "The stepper after consuming a token")
         .def_rw("token", &StepperDelta::token, "The token that was consumed")
         .def_rw("was_healed", &StepperDelta::was_healed, "Whether token healing was applied")

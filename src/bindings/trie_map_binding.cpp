@@ -67,7 +67,7 @@ void bind_trie_map(nb::module_ &module) {
         .def("erase", &erase,
              "Remove a key-value pair from the map.\n\nArgs:\n    key: The string key to "
              "remove\n\nReturns:\n    Number of elements removed (0 or 1)")
-        .def("get", &get,
+        .def("get", &get, nb::sig("def get(self, arg: str, /) -> list[int] | None"),
              "Find the value associated with a key.\n\nArgs:\n    key: The string key to look "
              "for\n\nReturns:\n    The associated token IDs if found, None otherwise")
         .def("get_all", &get_all,

@@ -50,7 +50,7 @@ void Engine::consume_text(const std::string &input, bool token_healing) {
     for (StepperDelta &delta : deltas.release())
         survivors.push_back(std::move(delta.stepper));
     for (StepperRef &stepper : survivors)
-        stepper->append_token_ids(encode_function_(input));
+        stepper->append_token_ids(call_encode(encode_function_, input));
     install_advanced_steppers(std::move(survivors));
 }
 

@@ -17,13 +17,6 @@ constexpr float kVocabularyMaxLoadFactor = 8.0f;
 
 } // namespace
 
-TokenId checked_token_id(uint64_t id) {
-    if (id > uint64_t(INT32_MAX))
-        throw std::invalid_argument("token id " + std::to_string(id) +
-                                    " is out of range: token ids run from 0 to 2**31 - 1");
-    return static_cast<TokenId>(id);
-}
-
 Engine::Engine(const std::vector<std::pair<std::string, unsigned int>> &vocabulary,
                EncodeFunction encode_function, DecodeFunction decode_function, EngineOptions options)
     : vocabulary_(kVocabularyBurstThreshold), decode_function_(std::move(decode_function)),
@@ -41,11 +34,19 @@ Engine::Engine(const std::vector<std::pair<std::string, unsigned int>> &vocabula
             text = " ";
         } else {
             single_id[0] = static_cast<TokenId>(id);
-            text = decode_function_(single_id);
+            text = call_decode(decode_function_, single_id);
         }
         vocabulary_.add_id(text, id);
         reverse_vocabulary_[static_cast<TokenId>(id)] = std::move(text);
     }
+}
+
+void Engine::set_vocabulary(const TrieMap &vocabulary) {
+    for (auto entry = vocabulary.cbegin(); entry != vocabulary.cend(); ++entry)
+        for (unsigned int id : entry.value())
+            checked_token_id(id);
+    vocabulary_ = vocabulary;
+    vocabulary_index_.invalidate();
 }
 
 // Operations that may run Python code walk a copy of the Stepper list, so

@@ -21,6 +21,7 @@
 #include "grammar/state_machine.hpp"
 #include "grammar/stepper.hpp"
 #include "paths/stepper_delta.hpp"
+#include "support/replace.hpp"
 #include "support/trie_map.hpp"
 
 namespace zel {
@@ -36,10 +37,6 @@ using ReverseVocabulary = std::unordered_map<TokenId, std::string>;
 
 // Draws one token id from the caller's model; the Engine checks its range.
 using DrawFunction = std::function<int64_t()>;
-
-// A token id from an unsigned argument; ids of 2**31 and more do not fit the
-// signed ids the Engine records and are refused (std::invalid_argument).
-TokenId checked_token_id(uint64_t id);
 
 struct EngineOptions {
     bool strict = false;
@@ -62,14 +59,12 @@ public:
     bool strict() const { return strict_; }
     bool has_reached_accept_state();
     const StateMachineRef &state_machine() const { return state_machine_; }
-    void set_state_machine(StateMachineRef machine) { state_machine_ = std::move(machine); }
+    void set_state_machine(StateMachineRef machine) { replace(state_machine_, std::move(machine)); }
     const std::vector<StepperRef> &steppers() const { return steppers_; }
     void set_steppers(std::vector<StepperRef> steppers) { install_steppers(std::move(steppers)); }
     TrieMap &vocabulary() { return vocabulary_; }
-    void set_vocabulary(const TrieMap &vocabulary) {
-        vocabulary_ = vocabulary;
-        vocabulary_index_.invalidate();
-    }
+    // Refuses a map that holds ids beyond the signed range (checked_token_id).
+    void set_vocabulary(const TrieMap &vocabulary);
     const ReverseVocabulary &reverse_vocabulary() const { return reverse_vocabulary_; }
     void set_reverse_vocabulary(ReverseVocabulary map) { reverse_vocabulary_ = std::move(map); }
     const MultiTokenMapping &multi_token_mapping() const { return multi_token_mapping_; }

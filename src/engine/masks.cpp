@@ -108,6 +108,7 @@ void Engine::mask_invalid_tokens(ScoreArray &scores) {
     if (columns > int64_t(UINT32_MAX))
         throw std::length_error("scores has more columns than a vocabulary can have");
     TokenBits mask = compute_token_mask(static_cast<uint32_t>(columns));
+    scores.renew_after_host_code();
     std::vector<uint32_t> blocked;
     blocked.reserve(mask.size());
     mask.for_each_clear([&](uint32_t id) { blocked.push_back(id); });

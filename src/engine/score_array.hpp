@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace zel {
@@ -23,7 +24,17 @@ struct ScoreArray {
     // Counted in elements, not bytes.
     std::vector<int64_t> strides;
 
+    // Takes the view again: called after Python code ran (an override, the
+    // sampler), which may have resized or freed the caller's memory. Throws
+    // when the array no longer has the shape and element type it had.
+    // Empty for memory that no Python code can touch.
+    std::function<void(ScoreArray &)> renew;
+
     size_t ndim() const { return shape.size(); }
+    void renew_after_host_code() {
+        if (renew)
+            renew(*this);
+    }
 
     // Whether blocking, reading and restoring are defined for the element
     // type: float32, float16, int8, and uint16 holding bfloat16 patterns.

@@ -29,16 +29,23 @@ std::vector<TokenId> Engine::select_next_tokens(ScoreArray &log_probs, const Dra
     DeltaSet candidates;
     bool attractive = false;
     uint32_t counted = 0;
+    // Counted draws also end once as many draws as the row has entries were
+    // made: by then a sampler that respects the blocked scores has tried
+    // every token, and a negative max_resamples (no practical limit) would
+    // otherwise keep drawing while only healed candidates turn up.
+    int64_t draws = 0;
     // Draws after the counted ones happen only while nothing was found; they
     // end once as many draws as the row has entries have found nothing.
     int64_t fruitless_draws = 0;
     for (;;) {
-        if (!attractive && counted < static_cast<uint32_t>(max_resamples_)) {
+        if (!attractive && counted < static_cast<uint32_t>(max_resamples_) && draws < vocab_size) {
             ++counted;
         } else if (!candidates.empty()) {
             break;
         }
+        ++draws;
         TokenId token = checked_token(draw(), vocab_size);
+        log_probs.renew_after_host_code();
         if (steppers_.empty())
             return {token};
         float score = log_probs.read(0, token);
@@ -61,6 +68,8 @@ std::vector<TokenId> Engine::select_next_tokens(ScoreArray &log_probs, const Dra
                                      "that the grammar accepts");
     }
 
+    // Advancing ran overrides since the last draw.
+    log_probs.renew_after_host_code();
     for (const StepperDelta &candidate : candidates.items())
         if (candidate.token_id && candidate.score)
             log_probs.write(0, *candidate.token_id, *candidate.score);

@@ -1,36 +1,80 @@
 // Spelling text as vocabulary keys: each key that starts the text, followed
-// by the greedy longest-match spelling of the rest. Searches look at no more
-// of the text than the longest key holds: the trie's longest-prefix search
-// tests every length of the text it is given, which on a long text would
-// make spelling it cubic.
+// by the greedy longest-match spelling of the rest. Prefixes are tested only
+// at the vocabulary's key lengths, by fingerprint (key_fingerprints.hpp), and
+// the longest key at each position is found once however many spellings
+// pass through it: spelling costs at most the text's length times the
+// number of key lengths, plus the spellings themselves.
 #include "engine/engine.hpp"
 
-#include <algorithm>
+#include "engine/key_fingerprints.hpp"
+#include "support/interrupts.hpp"
 
 namespace zel {
+
+namespace {
+
+class PrefixKeys {
+public:
+    PrefixKeys(const std::string &text, const TrieMap &vocabulary, const KeyFingerprints &keys)
+        : text_(text), vocabulary_(vocabulary), keys_(keys), text_fingerprints_(text),
+          longest_(text.size() + 1, kUnknown) {}
+
+    bool is_key(size_t position, size_t size) const {
+        check_for_interrupt();
+        return keys_.may_be_key(text_fingerprints_.of(position, size)) &&
+               vocabulary_.find_ks(text_.data() + position, size) != vocabulary_.cend();
+    }
+
+    // Bytes in the longest non-empty key at `position`, or 0.
+    size_t longest_at(size_t position) {
+        if (longest_[position] == kUnknown) {
+            longest_[position] = 0;
+            const std::vector<size_t> &lengths = keys_.lengths();
+            for (auto size = lengths.rbegin(); size != lengths.rend(); ++size) {
+                if (*size <= text_.size() - position && is_key(position, *size)) {
+                    longest_[position] = *size;
+                    break;
+                }
+            }
+        }
+        return longest_[position];
+    }
+
+private:
+    static constexpr size_t kUnknown = size_t(-1);
+    const std::string &text_;
+    const TrieMap &vocabulary_;
+    const KeyFingerprints &keys_;
+    TextFingerprints text_fingerprints_;
+    std::vector<size_t> longest_;
+};
+
+} // namespace
 
 TokenizationSet Engine::break_into_tokens(const std::string &text) const {
     TokenizationSet tokenizations;
     const size_t length = text.size();
     vocabulary_index_.refresh(vocabulary_);
-    const size_t longest_key = vocabulary_index_.longest_key_size();
-    for (size_t first = 1; first <= length && first <= longest_key; ++first) {
-        if (vocabulary_.find_ks(text.data(), first) == vocabulary_.cend())
+    const KeyFingerprints &keys = vocabulary_index_.fingerprints();
+    PrefixKeys prefixes(text, vocabulary_, keys);
+    for (size_t first : keys.lengths()) {
+        if (first > length)
+            break;
+        if (!prefixes.is_key(0, first))
             continue;
         Tokenization pieces{text.substr(0, first)};
         size_t position = first;
         bool spelled = true;
         while (position < length) {
-            auto match = vocabulary_.longest_prefix_ks(text.data() + position,
-                                                       std::min(length - position, longest_key));
-            // An empty key matches everywhere and consumes nothing.
-            if (match == vocabulary_.cend() || match.key().empty()) {
+            check_for_interrupt();
+            // An empty key would match everywhere and consume nothing.
+            size_t size = prefixes.longest_at(position);
+            if (size == 0) {
                 spelled = false;
                 break;
             }
-            std::string key = match.key();
-            position += key.size();
-            pieces.push_back(std::move(key));
+            pieces.push_back(text.substr(position, size));
+            position += size;
         }
         if (spelled)
             tokenizations.insert(std::move(pieces));

@@ -28,6 +28,7 @@ void VocabularyIndex::refresh(const TrieMap &vocabulary) {
         keys_.push_back(std::move(key));
     }
     offsets_.push_back(uint32_t(ids_.size()));
+    fingerprints_.build(keys_);
     identity_ = vocabulary.identity();
     generation_ = vocabulary.generation();
     built_ = true;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/key_fingerprints.hpp"
 #include "support/trie_map.hpp"
 
 namespace zel {
@@ -22,6 +23,8 @@ public:
     // Bytes in the longest key: no longer text can be a key, which bounds
     // the searches that test every prefix of a text.
     size_t longest_key_size() const { return longest_key_size_; }
+    // Key lengths and fingerprints, for spelling texts.
+    const KeyFingerprints &fingerprints() const { return fingerprints_; }
 
     // Calls visit(id) for every id of every key that starts with `prefix`.
     template <typename Visit> void for_each_id_with_prefix(const std::string &prefix, Visit &&visit) const {
@@ -51,6 +54,7 @@ private:
     std::vector<uint32_t> offsets_;
     std::vector<unsigned int> ids_;
     size_t longest_key_size_ = 0;
+    KeyFingerprints fingerprints_;
     uint64_t builds_ = 0;
 };
 

@@ -30,15 +30,19 @@ void add_bits(TokenBits &allowed, const TokenBits &more) {
         words.back() &= (uint64_t(1) << (allowed.size() & 63)) - 1;
 }
 
-// The tokens a Stepper inside a native leaf may take: those the leaf takes
-// on its own, and of those that end the leaf, the ones whose rest the
-// Steppers after the leaf take.
-void allow_through_leaf(ExactMaskCache &cache, const StepperRef &stepper, LexicalLeafStepper &leaf,
-                        TokenBits &allowed, const std::function<void()> &interrupt_check) {
+void allow_tokens(ExactMaskCache &cache, const TokenTree &tree, const std::vector<StepperRef> &steppers,
+                  TokenBits &allowed, const std::function<void()> &interrupt_check);
+
+// The keys of `tree` a Stepper inside a native leaf may take: those the leaf
+// takes on its own, and of those that end the leaf, the ones whose rest the
+// Steppers after the leaf take (decided the same way, over the rests' tree).
+void allow_through_leaf(ExactMaskCache &cache, const TokenTree &tree, const StepperRef &stepper,
+                        LexicalLeafStepper &leaf, TokenBits &allowed, const std::function<void()> &interrupt_check) {
     auto *machine = static_cast<LexicalLeaf *>(leaf.get_state_machine().get());
     std::shared_ptr<const LeafTokenSplit> split =
-        cache.split(leaf.dfa(), leaf.dfa_state(), machine->whole_tokens());
-    add_bits(allowed, split->inside);
+        cache.split(tree, leaf.dfa(), leaf.dfa_state(), machine->whole_tokens());
+    add_bits(allowed, split->inside_bits);
+    add_ids(allowed, split->inside_ids);
     const std::vector<StepperRef> start{stepper};
     for (const LeafExit &exit : split->exits) {
         std::vector<StepperRef> after = advance_whole(start, exit.text_to_state);
@@ -46,8 +50,24 @@ void allow_through_leaf(ExactMaskCache &cache, const StepperRef &stepper, Lexica
             continue;
         add_ids(allowed, exit.ending_ids);
         if (exit.rests)
-            allow_consumable_tokens(*exit.rests, after, allowed, interrupt_check);
+            allow_tokens(cache, *exit.rests, after, allowed, interrupt_check);
     }
+}
+
+// The keys of `tree` that some Stepper consumes whole: through leaf splits
+// where a Stepper stands inside a native leaf, by walking the tree for the
+// others.
+void allow_tokens(ExactMaskCache &cache, const TokenTree &tree, const std::vector<StepperRef> &steppers,
+                  TokenBits &allowed, const std::function<void()> &interrupt_check) {
+    std::vector<StepperRef> walked;
+    for (const StepperRef &stepper : steppers) {
+        LexicalLeafStepper *leaf = native_leaf_of(const_cast<Stepper &>(*stepper));
+        if (leaf && leaf->dfa_state() != Dfa::kDead)
+            allow_through_leaf(cache, tree, stepper, *leaf, allowed, interrupt_check);
+        else
+            walked.push_back(stepper);
+    }
+    allow_consumable_tokens(tree, walked, allowed, interrupt_check);
 }
 
 } // namespace
@@ -78,15 +98,7 @@ TokenBits Engine::compute_exact_token_mask(uint32_t size, const std::function<vo
     exact_mask_cache();
     std::shared_ptr<ExactMaskCache> cache = exact_mask_cache_;
     TokenBits allowed(size, false);
-    std::vector<StepperRef> walked;
-    for (StepperRef &stepper : steppers) {
-        LexicalLeafStepper *leaf = native_leaf_of(*stepper);
-        if (leaf && leaf->dfa_state() != Dfa::kDead)
-            allow_through_leaf(*cache, stepper, *leaf, allowed, interrupt_check);
-        else
-            walked.push_back(stepper);
-    }
-    allow_consumable_tokens(*cache->tree(), walked, allowed, interrupt_check);
+    allow_tokens(*cache, *cache->tree(), steppers, allowed, interrupt_check);
     bool may_end = steppers.empty();
     for (StepperRef &stepper : steppers)
         if (!may_end && stepper->has_reached_accept_state())

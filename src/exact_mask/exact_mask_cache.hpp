@@ -23,21 +23,25 @@ public:
         return &index == index_ && index.builds() == build_;
     }
     const std::shared_ptr<const TokenTree> &tree() const { return tree_; }
-    std::shared_ptr<const LeafTokenSplit> split(const Dfa &dfa, Dfa::State state, bool whole_tokens);
+    // The split of `tree` (the cache's tree or a tree of rests that a split
+    // of the cache holds) at a leaf state.
+    std::shared_ptr<const LeafTokenSplit> split(const TokenTree &tree, const Dfa &dfa, Dfa::State state,
+                                                bool whole_tokens);
 
 private:
     struct SplitKey {
+        uint64_t tree;
         uint64_t dfa;
         Dfa::State state;
         bool whole_tokens;
         bool operator==(const SplitKey &other) const {
-            return dfa == other.dfa && state == other.state && whole_tokens == other.whole_tokens;
+            return tree == other.tree && dfa == other.dfa && state == other.state && whole_tokens == other.whole_tokens;
         }
     };
     struct SplitKeyHash {
         size_t operator()(const SplitKey &key) const {
-            return std::hash<uint64_t>()(key.dfa * 0x9E3779B97F4A7C15ull ^ uint64_t(uint32_t(key.state)) << 1 ^
-                                         uint64_t(key.whole_tokens));
+            return std::hash<uint64_t>()((key.tree * 0x9E3779B97F4A7C15ull ^ key.dfa) * 0x9E3779B97F4A7C15ull ^
+                                         uint64_t(uint32_t(key.state)) << 1 ^ uint64_t(key.whole_tokens));
         }
     };
 

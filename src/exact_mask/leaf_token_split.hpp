@@ -1,7 +1,9 @@
 // What a native lexical leaf decides about every token on its own, from one
 // state of its automaton: the split the mask of a Stepper inside that leaf
-// needs. Computed once per (automaton, state, whole-token mode) by a walk of
-// the token tree along the automaton, then reused by every mask.
+// needs. Computed once per (token tree, automaton, state, whole-token mode)
+// by a walk of the tree along the automaton, then reused by every mask. The
+// tree is the vocabulary's, or the tree of the texts left over after an
+// earlier leaf ended inside the tokens.
 //
 // From state s a token's walk along the automaton either
 //  - stays alive to the token's end in a state that can go on: the leaf
@@ -41,7 +43,10 @@ struct LeafExit {
 };
 
 struct LeafTokenSplit {
-    TokenBits inside;
+    // The inside tokens: as bits when they are many, else as a list (and
+    // the bits empty).
+    TokenBits inside_bits{0};
+    std::vector<unsigned int> inside_ids;
     std::vector<LeafExit> exits;
 };
 

@@ -1,6 +1,7 @@
 #include "exact_mask/token_tree.hpp"
 
 #include <algorithm>
+#include <atomic>
 
 namespace zel {
 
@@ -49,11 +50,16 @@ struct EntryKeys {
     const unsigned int *ids_end(size_t i) const { return entries[i].second.data() + entries[i].second.size(); }
 };
 
+uint64_t next_serial() {
+    static std::atomic<uint64_t> serial{0};
+    return ++serial;
+}
+
 } // namespace
 
-TokenTree::TokenTree(const VocabularyIndex &index) : index_build_(index.builds()) { build(IndexKeys{index}); }
+TokenTree::TokenTree(const VocabularyIndex &index) : serial_(next_serial()) { build(IndexKeys{index}); }
 
-TokenTree::TokenTree(const Entries &entries) { build(EntryKeys{entries}); }
+TokenTree::TokenTree(const Entries &entries) : serial_(next_serial()) { build(EntryKeys{entries}); }
 
 template <typename Keys> void TokenTree::build(const Keys &keys) {
     const size_t count = keys.size();

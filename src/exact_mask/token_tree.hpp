@@ -51,8 +51,9 @@ public:
     uint32_t levels() const { return levels_; }
     // One more than the largest id of any key (0 for an empty vocabulary).
     uint64_t id_bound() const { return id_bound_; }
-    // The VocabularyIndex build this tree was made from.
-    uint64_t index_build() const { return index_build_; }
+    // Unique among the trees of the process, never reused: keys caches of
+    // results per tree.
+    uint64_t serial() const { return serial_; }
 
 private:
     template <typename Keys> void build(const Keys &keys);
@@ -64,7 +65,7 @@ private:
     std::vector<unsigned int> ids_;
     uint32_t levels_ = 0;
     uint64_t id_bound_ = 0;
-    uint64_t index_build_ = 0;
+    uint64_t serial_;
 };
 
 } // namespace zel

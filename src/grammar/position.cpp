@@ -10,44 +10,42 @@ namespace zel {
 
 namespace {
 
-// The Steppers compared are only read; references hand out const pointers.
-Stepper *held(const StepperRef &reference) { return const_cast<Stepper *>(reference.get()); }
-
-bool same_history(const PersistentList<StepperRef> &a, const PersistentList<StepperRef> &b) {
+// Finished transitions count by the text they matched, not by the machine
+// that matched it: two alternatives that read the same text leave the
+// Stepper at one position.
+bool same_history_text(const PersistentList<StepperRef> &a, const PersistentList<StepperRef> &b) {
     if (a.size() != b.size())
         return false;
-    const auto *left = a.last_cell().get();
-    const auto *right = b.last_cell().get();
+    auto left = a.last_cell(), right = b.last_cell();
     // Equal sizes: both reach their shared past, if any, at the same step.
-    for (; left != right; left = left->earlier.get(), right = right->earlier.get())
-        if (!same_position(left->value, right->value))
+    for (; left != right; left = left->earlier, right = right->earlier)
+        if (StepperRef(left->value)->get_raw_value() != StepperRef(right->value)->get_raw_value())
             return false;
     return true;
 }
 
 bool same_level(Stepper &a, Stepper &b) {
-    StateMachineRef machine_a = a.get_state_machine(), machine_b = b.get_state_machine();
-    if (machine_a.get() != machine_b.get())
+    if (a.get_state_machine().get() != b.get_state_machine().get())
         return false;
     return a.get_current_state() == b.get_current_state() &&
            a.get_target_state() == b.get_target_state() &&
            a.get_consumed_character_count() == b.get_consumed_character_count() &&
            a.get_raw_value_field() == b.get_raw_value_field() &&
            a.get_remaining_input() == b.get_remaining_input() &&
-           same_history(a.history_list(), b.history_list());
+           same_history_text(a.history_list(), b.history_list());
 }
 
 } // namespace
 
 bool same_position(const StepperRef &a, const StepperRef &b) {
     ensure_stack_room();
-    // No Python runs here: only fields are read, so the chain cannot change
-    // under the walk and plain pointers into it stay valid.
-    for (Stepper *left = held(a), *right = held(b); left != right;) {
+    // References, not pointers: a Python leaf asked for its text may change
+    // the Steppers under the walk.
+    for (StepperRef left = a, right = b; left.get() != right.get();) {
         if (!left || !right || !same_level(*left, *right))
             return false;
-        left = held(left->get_sub_stepper());
-        right = held(right->get_sub_stepper());
+        left = left->get_sub_stepper();
+        right = right->get_sub_stepper();
     }
     return true;
 }

@@ -1,5 +1,6 @@
 // Whether two Steppers stand at the same position of a grammar: the same
-// machine, state, target, count and text at every level, down to the leaf.
+// machine, state, target, count and text at every level, down to the leaf
+// (finished transitions compared by their text).
 // Such Steppers accept exactly the same continuations, so a set of live
 // Steppers needs only one of them.
 #pragma once

@@ -59,6 +59,17 @@ public:
     std::string display_name();
 
     bool is_end_state(const StateId &state) const;
+
+    // The objects this machine refers to, for the garbage collector: calls
+    // visit with the machine of every edge and stops at the first non-zero
+    // answer.
+    template <typename Visit> int visit_references(Visit &&visit) const {
+        for (const auto &entry : state_graph)
+            for (const Edge &edge : entry.second)
+                if (int stop = visit(edge.first.get()))
+                    return stop;
+        return 0;
+    }
 };
 
 } // namespace zel

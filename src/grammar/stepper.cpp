@@ -3,6 +3,7 @@
 #include "support/stack_guard.hpp"
 #include "grammar/stepper.hpp"
 #include "support/nested_release.hpp"
+#include "support/replace.hpp"
 
 #include <stdexcept>
 
@@ -21,6 +22,11 @@ StateMachine &Stepper::machine() {
     if (!state_machine_)
         throw std::runtime_error("this stepper has no state machine");
     return *state_machine_;
+}
+
+StateMachineRef Stepper::held_machine() {
+    machine();
+    return state_machine_;
 }
 
 StepperRef Stepper::make_clone_target() {
@@ -68,9 +74,9 @@ void Stepper::set_token_ids_history(std::vector<TokenId> ids) {
         token_ids_history_.push_back(std::move(ids));
 }
 StateMachineRef Stepper::get_state_machine() { return state_machine_; }
-void Stepper::set_state_machine(StateMachineRef machine) { state_machine_ = std::move(machine); }
+void Stepper::set_state_machine(StateMachineRef machine) { replace(state_machine_, std::move(machine)); }
 StepperRef Stepper::get_sub_stepper() { return sub_stepper_; }
-void Stepper::set_sub_stepper(StepperRef sub_stepper) { sub_stepper_ = std::move(sub_stepper); }
+void Stepper::set_sub_stepper(StepperRef sub_stepper) { replace(sub_stepper_, std::move(sub_stepper)); }
 
 void Stepper::add_to_history(StepperRef stepper) {
     set_consumed_character_count(get_consumed_character_count() +
@@ -91,7 +97,7 @@ void Stepper::append_token_ids(const std::vector<TokenId> &ids) {
     if (sub_stepper_) {
         StepperRef own = sub_stepper_->clone();
         own->append_token_ids(ids);
-        sub_stepper_ = std::move(own);
+        replace(sub_stepper_, std::move(own));
     }
     // Ids also belong to the last finished transition while the current one
     // has not consumed anything yet.
@@ -109,7 +115,7 @@ bool Stepper::equals(StepperRef other) {
     StepperRef mine = sub_stepper_, theirs = other->get_sub_stepper();
     bool same_sub = (mine && theirs) ? mine->equals(theirs) : (!mine && !theirs);
     bool same_accept = has_reached_accept_state() == other->has_reached_accept_state();
-    bool same_machine = machine().equals(other->get_state_machine());
+    bool same_machine = held_machine()->equals(other->get_state_machine());
     bool same_target = target_state_ == other->get_target_state();
     bool same_count = get_consumed_character_count() == other->get_consumed_character_count();
     return same_sub && same_accept && same_machine && same_target && same_count;

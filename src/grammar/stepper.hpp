@@ -21,6 +21,11 @@ using TokenId = int32_t;
 using DecodeFunction = std::function<std::string(std::vector<TokenId>)>;
 using EncodeFunction = std::function<std::vector<TokenId>(std::string)>;
 
+// Call the detokenizer and the tokenizer; an absent one is an error that says
+// what to pass (std::runtime_error), not the standard library's bare one.
+std::string call_decode(const DecodeFunction &decode_function, std::vector<TokenId> ids);
+std::vector<TokenId> call_encode(const EncodeFunction &encode_function, std::string text);
+
 class Stepper : public nanobind::intrusive_base {
 public:
     explicit Stepper(StateMachineRef state_machine,
@@ -86,20 +91,25 @@ public:
     StepperRef start_step(StepperRef sub_stepper, StateId target_state,
                           std::optional<std::string> token);
     std::vector<StepperRef> complete_step(StepperRef sub_stepper);
+    // complete_step in two halves: the clone that took the step, and the
+    // Steppers that follow from that clone.
+    StepperRef finish_step(StepperRef sub_stepper);
+    static std::vector<StepperRef> continue_after_step(StepperRef finished);
     StepperRef step(std::optional<std::string> new_value,
                     std::optional<std::string> remaining_input);
     std::vector<StepperRef> branch(std::optional<std::string> token);
 
     // The objects this Stepper refers to, for the garbage collector: calls
-    // visit with each (possibly null) machine and Stepper pointer and stops
+    // visit with each (possibly null) machine and Stepper pointer, and with
+    // the reference to its newest history cell (cells are shared with clones,
+    // so the collector's walk counts them as objects of their own), and stops
     // at the first non-zero answer.
     template <typename Visit> int visit_references(Visit &&visit) const {
         if (int stop = visit(state_machine_.get()))
             return stop;
         if (int stop = visit(sub_stepper_.get()))
             return stop;
-        return history_.visit_newest_first(
-            [&](const StepperRef &archived) { return visit(archived.get()); });
+        return visit(&history_.last_cell());
     }
 
     // Drops every shared reference this Stepper holds (garbage collection).
@@ -116,6 +126,9 @@ protected:
 
     // The machine walked; throws when a garbage-collected Stepper lost it.
     StateMachine &machine();
+    // The same, held for calls that may run Python code, which could drop
+    // this Stepper's own reference midway.
+    StateMachineRef held_machine();
 
 private:
     // Both grow with everything consumed and are copied by every clone, so

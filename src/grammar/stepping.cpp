@@ -35,7 +35,7 @@ bool Stepper::should_complete_step() {
 bool Stepper::should_branch() {
     StepperRef sub = get_sub_stepper();
     if (has_reached_accept_state() || !sub)
-        return !machine().get_edges(get_current_state()).empty();
+        return !held_machine()->get_edges(get_current_state()).empty();
     return sub_stepper_is_done(*sub);
 }
 
@@ -132,6 +132,10 @@ static void arrive_at_target(Stepper &stepper) {
 }
 
 std::vector<StepperRef> Stepper::complete_step(StepperRef sub_stepper) {
+    return continue_after_step(finish_step(std::move(sub_stepper)));
+}
+
+StepperRef Stepper::finish_step(StepperRef sub_stepper) {
     StepperRef copy = clone();
     copy->set_sub_stepper(sub_stepper);
     bool advance = true;
@@ -142,7 +146,10 @@ std::vector<StepperRef> Stepper::complete_step(StepperRef sub_stepper) {
     }
     if (advance)
         arrive_at_target(*copy);
+    return copy;
+}
 
+std::vector<StepperRef> Stepper::continue_after_step(StepperRef copy) {
     std::vector<StepperRef> result;
     if (copy->has_reached_accept_state() || copy->can_accept_more_input())
         result.push_back(copy);
@@ -185,7 +192,7 @@ std::vector<StepperRef> Stepper::branch(std::optional<std::string> token) {
         }
     }
     if (!sub || sub->has_reached_accept_state()) {
-        for (StepperRef &started : machine().branch_stepper(StepperRef(this), token))
+        for (StepperRef &started : held_machine()->branch_stepper(StepperRef(this), token))
             result.push_back(std::move(started));
     }
     return result;

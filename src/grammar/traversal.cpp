@@ -1,8 +1,11 @@
 // How a StateMachine creates Steppers, lists transitions, branches a Stepper
 // and advances one by a token through the hierarchy of sub-machines.
+#include <algorithm>
 #include <deque>
 
+#include "support/interrupts.hpp"
 #include "support/stack_guard.hpp"
+#include "grammar/position.hpp"
 #include "grammar/state_machine.hpp"
 #include "grammar/stepper.hpp"
 
@@ -40,15 +43,26 @@ std::vector<Transition> StateMachine::get_transitions(StepperRef stepper) {
 std::vector<StepperRef> StateMachine::branch_stepper(StepperRef stepper,
                                                      std::optional<std::string> token) {
     std::vector<StepperRef> result;
+    // Skipping any of several optional sub-machines that lead to the same
+    // state arrives at one and the same place; what follows from there is
+    // walked once. Walking it for each would double the work at every such
+    // state along a chain.
+    std::vector<StepperRef> skipped;
     for (Transition &transition : get_transitions(stepper)) {
+        check_for_interrupt();
         StepperRef started = stepper->start_step(transition.first, transition.second, token);
         if (!started)
             continue;
         result.push_back(started);
         // An optional sub-machine may also be skipped altogether.
         if (transition.first->is_optional()) {
-            for (StepperRef &skipped : started->complete_step(StepperRef()))
-                result.push_back(std::move(skipped));
+            StepperRef arrived = started->finish_step(StepperRef());
+            if (std::any_of(skipped.begin(), skipped.end(),
+                            [&](const StepperRef &earlier) { return same_position(arrived, earlier); }))
+                continue;
+            skipped.push_back(arrived);
+            for (StepperRef &next : Stepper::continue_after_step(arrived))
+                result.push_back(std::move(next));
         }
     }
     return result;
@@ -62,6 +76,7 @@ std::vector<StepperRef> StateMachine::advance_stepper(StepperRef stepper, std::s
     std::deque<std::pair<StepperRef, std::string>> queue;
     queue.emplace_back(std::move(stepper), std::move(token));
     while (!queue.empty()) {
+        check_for_interrupt();
         auto [current, text] = std::move(queue.front());
         queue.pop_front();
         if (!current->should_start_step(text))

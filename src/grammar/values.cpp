@@ -3,6 +3,7 @@
 // of the tokens it consumed.
 #include <cerrno>
 #include <cstdlib>
+#include <stdexcept>
 
 #include "support/stack_guard.hpp"
 #include "grammar/state_machine.hpp"
@@ -33,11 +34,23 @@ std::optional<std::string> Stepper::get_identifier() {
     return machine().identifier;
 }
 
+std::string call_decode(const DecodeFunction &decode_function, std::vector<TokenId> ids) {
+    if (!decode_function)
+        throw std::runtime_error("decode_function is None: pass a callable that maps a list of token ids to str");
+    return decode_function(std::move(ids));
+}
+
+std::vector<TokenId> call_encode(const EncodeFunction &encode_function, std::string text) {
+    if (!encode_function)
+        throw std::runtime_error("encode_function is None: pass a callable that maps a str to a list of token ids");
+    return encode_function(std::move(text));
+}
+
 std::string Stepper::get_token_safe_output(const DecodeFunction &decode_function) {
     std::vector<TokenId> ids = get_token_ids_history();
     if (ids.empty())
         return get_raw_value();
-    return decode_function(std::move(ids));
+    return call_decode(decode_function, std::move(ids));
 }
 
 namespace {

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "leaves/code_points.hpp"
@@ -38,6 +39,10 @@ public:
         char32_t first;
         char32_t last;
         State target;
+
+        friend bool operator<(const Range &a, const Range &b) {
+            return std::tie(a.first, a.last, a.target) < std::tie(b.first, b.last, b.target);
+        }
     };
 
     // transitions[s] is sorted and disjoint; targets are states or kDead.

@@ -115,11 +115,15 @@ private:
     uint32_t generation_ = 0;
 };
 
+struct DfaParts {
+    std::vector<std::vector<Dfa::Range>> transitions;
+    std::vector<bool> accepting;
+};
+
 // Keeps the states that can reach an accepting state (the start state
 // always), renumbered in order; transitions to dropped states go to kDead.
-std::shared_ptr<const Dfa> without_hopeless_states(std::vector<std::vector<Dfa::Range>> transitions,
-                                                   std::vector<bool> accepting,
-                                                   std::string description) {
+DfaParts without_hopeless_states(std::vector<std::vector<Dfa::Range>> transitions,
+                                 std::vector<bool> accepting) {
     size_t count = accepting.size();
     std::vector<std::vector<uint32_t>> sources(count);
     for (size_t state = 0; state < count; ++state)
@@ -159,8 +163,75 @@ std::shared_ptr<const Dfa> without_hopeless_states(std::vector<std::vector<Dfa::
                 kept_transitions[size_t(now)].push_back({range.first, range.last, target});
         }
     }
-    return std::make_shared<const Dfa>(std::move(kept_transitions), std::move(kept_accepting),
-                                       std::move(description));
+    return {std::move(kept_transitions), std::move(kept_accepting)};
+}
+
+// Ranges whose targets are given by `target_of`, adjacent ones with the same
+// target merged.
+template <typename TargetOf>
+std::vector<Dfa::Range> relabelled(const std::vector<Dfa::Range> &ranges, TargetOf target_of) {
+    std::vector<Dfa::Range> result;
+    for (const Dfa::Range &range : ranges) {
+        Dfa::State target = target_of(range.target);
+        if (!result.empty() && result.back().target == target && result.back().last + 1 == range.first)
+            result.back().last = range.last;
+        else
+            result.push_back({range.first, range.last, target});
+    }
+    return result;
+}
+
+// Merges states that accept the same continuations (Moore's refinement:
+// split classes by acceptance, then by the classes their transitions lead
+// to, until nothing splits), numbered breadth first from the start state.
+// Refinement takes up to one round per state, so large automata are left
+// as they are: they are correct, only bigger.
+constexpr size_t kMostStatesToMinimize = 4096;
+
+DfaParts minimized(DfaParts parts) {
+    size_t count = parts.accepting.size();
+    if (count > kMostStatesToMinimize)
+        return parts;
+    std::vector<Dfa::State> group(count);
+    for (size_t state = 0; state < count; ++state)
+        group[state] = parts.accepting[state] ? 1 : 0;
+    size_t groups = 0;
+    while (true) {
+        std::map<std::pair<Dfa::State, std::vector<Dfa::Range>>, Dfa::State> numbering;
+        std::vector<Dfa::State> refined(count);
+        for (size_t state = 0; state < count; ++state) {
+            auto key = std::make_pair(group[state],
+                                      relabelled(parts.transitions[state],
+                                                 [&](Dfa::State target) { return group[size_t(target)]; }));
+            auto found = numbering.emplace(std::move(key), Dfa::State(numbering.size())).first;
+            refined[state] = found->second;
+        }
+        group = std::move(refined);
+        if (numbering.size() == groups)
+            break;
+        groups = numbering.size();
+    }
+    // Breadth-first numbering of the groups, the start state's first.
+    std::vector<Dfa::State> number(groups, Dfa::kDead);
+    std::vector<size_t> representative;
+    number[size_t(group[0])] = 0;
+    representative.push_back(0);
+    for (size_t next = 0; next < representative.size(); ++next)
+        for (const Dfa::Range &range : parts.transitions[representative[next]]) {
+            Dfa::State &target = number[size_t(group[size_t(range.target)])];
+            if (target == Dfa::kDead) {
+                target = Dfa::State(representative.size());
+                representative.push_back(size_t(range.target));
+            }
+        }
+    DfaParts result;
+    for (size_t state : representative) {
+        result.transitions.push_back(
+            relabelled(parts.transitions[state],
+                       [&](Dfa::State target) { return number[size_t(group[size_t(target)])]; }));
+        result.accepting.push_back(parts.accepting[state]);
+    }
+    return result;
 }
 
 } // namespace
@@ -224,8 +295,9 @@ std::shared_ptr<const Dfa> compile_dfa(const RegexNode &pattern, std::string des
         }
         transitions[done] = std::move(ranges);
     }
-    return without_hopeless_states(std::move(transitions), std::move(accepting),
-                                   std::move(description));
+    DfaParts parts = minimized(without_hopeless_states(std::move(transitions), std::move(accepting)));
+    return std::make_shared<const Dfa>(std::move(parts.transitions), std::move(parts.accepting),
+                                       std::move(description));
 }
 
 std::shared_ptr<const Dfa> compile_pattern(const std::string &pattern) {

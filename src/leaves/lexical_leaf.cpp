@@ -75,7 +75,7 @@ std::vector<StepperRef> LexicalLeafStepper::consume(const std::string &token) {
     auto successor = new LexicalLeafStepper(*this);
     StepperRef result(successor);
     std::optional<std::string> raw = get_raw_value_field();
-    std::string value = raw ? *raw : get_raw_value();
+    std::string value = raw ? std::move(*raw) : get_raw_value();
     value.append(token, 0, walk->bytes);
     successor->set_sub_stepper(StepperRef());
     successor->set_raw_value_field(std::move(value));

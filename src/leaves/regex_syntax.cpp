@@ -122,6 +122,11 @@ private:
     }
 
     RegexNode group(size_t start) {
+        // Parsing, compiling and dropping the tree recurse once per level.
+        if (++depth_ > kMostGroupNesting)
+            throw PatternError("groups nested more than " + std::to_string(kMostGroupNesting) +
+                                   " deep",
+                               start);
         if (peek() == '?') {
             if (peek(1) != ':')
                 throw PatternError("only (?:...) groups are supported", start);
@@ -131,23 +136,24 @@ private:
         if (peek() != ')')
             throw PatternError("missing ), unterminated subpattern", start);
         ++at_;
+        --depth_;
         return inner;
     }
 
     // Whether text_[brace] starts {m}, {m,}, {,n} or {m,n}; reads nothing.
     bool quantifier_ahead(size_t brace) const {
         size_t at = brace + 1;
-        size_t first_digits = 0, second_digits = 0;
+        size_t first_digits = 0;
         while (at < text_.size() && is_digit(text_[at]))
             ++at, ++first_digits;
         bool comma = at < text_.size() && text_[at] == ',';
         if (comma) {
             ++at;
             while (at < text_.size() && is_digit(text_[at]))
-                ++at, ++second_digits;
+                ++at;
         }
         bool closed = at < text_.size() && text_[at] == '}';
-        return closed && (first_digits || (comma && second_digits));
+        return closed && (first_digits || comma); // {,} is {0,}; {} is text
     }
 
     uint32_t count(size_t start) {
@@ -243,8 +249,14 @@ private:
         case 'b':
             if (in_class)
                 return CodePointSet::of('\b');
-            break;
+            throw PatternError("anchors are not supported", start);
+        case 'B':
+        case 'A':
+        case 'Z':
+            throw PatternError("anchors are not supported", start);
         default:
+            if (c >= '1' && c <= '9')
+                throw PatternError("backreferences are not supported", start);
             if (c < 128 && !((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || is_digit(c)))
                 return CodePointSet::of(c);
             if (c >= 128)
@@ -304,6 +316,7 @@ private:
 
     std::vector<char32_t> text_;
     size_t at_ = 0;
+    size_t depth_ = 0;
 };
 
 } // namespace

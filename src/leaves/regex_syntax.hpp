@@ -44,6 +44,8 @@ struct RegexNode {
 
 // Repetition counts above this are refused: each repetition becomes states.
 constexpr uint32_t kMostRepetitions = 10000;
+// Groups nested deeper than this are refused.
+constexpr size_t kMostGroupNesting = 200;
 
 RegexNode parse_pattern(const std::string &pattern);
 

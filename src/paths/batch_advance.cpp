@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "support/interrupts.hpp"
+
 namespace zel {
 
 namespace {
@@ -64,6 +66,7 @@ DeltaSet advance_all(const std::vector<StepperRef> &steppers, const std::string 
         search.emplace(*vocabulary);
     DeltaSet outcomes;
     for (const StepperRef &stepper : steppers) {
+        check_for_interrupt();
         for (StepperRef &advanced : const_cast<Stepper &>(*stepper).consume(token)) {
             if (!advanced->get_remaining_input()) {
                 outcomes.insert(StepperDelta(std::move(advanced), token, false));

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <stdexcept>
+#include <string>
 
 namespace zel {
 
@@ -84,14 +85,24 @@ bool replaces(const Candidate &challenger, const Candidate &best) {
 
 } // namespace
 
+TokenId checked_token_id(uint64_t id) {
+    if (id > uint64_t(INT32_MAX))
+        throw std::invalid_argument("token id " + std::to_string(id) +
+                                    " is out of range: token ids run from 0 to 2**31 - 1");
+    return static_cast<TokenId>(id);
+}
+
 TokenId pick_vocabulary_id(const TrieMap &vocabulary, const std::string &token) {
-    const std::vector<unsigned int> &ids = vocabulary.at(token);
+    auto found = vocabulary.find(token);
+    if (found == vocabulary.cend())
+        throw MissingVocabularyKey(token);
+    const std::vector<unsigned int> &ids = found.value();
     if (ids.empty())
         throw std::runtime_error("vocabulary entry '" + token + "' holds no token id");
     if (ids.size() == 1)
-        return static_cast<TokenId>(ids.front());
+        return checked_token_id(ids.front());
     std::uniform_int_distribution<size_t> pick(0, ids.size() - 1);
-    return static_cast<TokenId>(ids[pick(shared_random_generator())]);
+    return checked_token_id(ids[pick(shared_random_generator())]);
 }
 
 const StepperDelta *best_delta(const DeltaSet &deltas) {

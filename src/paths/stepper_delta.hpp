@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -15,6 +16,24 @@
 namespace zel {
 
 using MultiTokenMapping = std::unordered_map<TokenId, std::vector<TokenId>>;
+
+// A token that is not a key of the vocabulary it was looked up in. The
+// message is the trie's own ("Couldn't find key."); the key is kept for
+// callers that explain it.
+class MissingVocabularyKey : public std::out_of_range {
+public:
+    explicit MissingVocabularyKey(std::string key)
+        : std::out_of_range("Couldn't find key."), key_(std::move(key)) {}
+    const std::string &key() const { return key_; }
+
+private:
+    std::string key_;
+};
+
+// A token id from an unsigned one (an argument, a TrieMap entry); ids of
+// 2**31 and more do not fit the signed ids that are recorded and emitted and
+// are refused (std::invalid_argument).
+TokenId checked_token_id(uint64_t id);
 
 struct StepperDelta {
     StepperRef stepper;

@@ -77,14 +77,6 @@ public:
         return values;
     }
 
-    // Calls visit(value) newest first and stops at the first non-zero answer.
-    template <typename Visit> int visit_newest_first(Visit &&visit) const {
-        for (const Cell *cell = last_.get(); cell; cell = cell->earlier.get())
-            if (int stop = visit(cell->value))
-                return stop;
-        return 0;
-    }
-
     // The newest cell, for walks that must know which cells are shared.
     const std::shared_ptr<Cell> &last_cell() const { return last_; }
 

@@ -1,0 +1,368 @@
+"""Native lexical leaves (zel_core.leaves): regular expressions against
+re.fullmatch, pattern errors, the automaton interface, parity with the Python
+leaves of zel.leaves, and grammars that mix both kinds."""
+
+import gc
+import sys
+import random
+import re
+import weakref
+
+import pytest
+import zel_core as z
+from hypothesis import HealthCheck, assume, given, settings
+from hypothesis import strategies as st
+from zel import leaves as python_leaves
+from zel_core.leaves import CharacterClass, Dfa, LexicalLeafStepper, Literal, Regex
+
+PROFILE = settings(derandomize=True, database=None, deadline=None, print_blob=False,
+                   max_examples=120,
+                   suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+advance = z.StateMachine.advance_all_basic
+
+# --------------------------------------------------------------------------- patterns
+
+ATOMS = ["a", "b", "c", "-", "é", "😀", ".", r"\d", r"\w", r"\s", r"\.", r"\n", r"\x41", r"\u00e9",
+         "[ab]", "[^a]", "[a-c]", "[^a-c\\n]", "[-a]", "[]a]", r"[\d.]", "[é-ü]", "{}", "{,x}"]
+QUANTIFIERS = ["", "", "", "*", "+", "?", "{2}", "{1,3}", "{0,2}", "{2,}", "{,2}", "{,}", "*?",
+               "{1,2}?"]
+# Counted repetitions of groups can make automata explode; groups take these.
+GROUP_QUANTIFIERS = ["", "", "*", "+", "?", "{2}", "??"]
+TEXT_ALPHABET = "abc-é😀.1_ \nAüz"
+
+
+@st.composite
+def patterns(draw, depth=2):
+    """A pattern of the supported subset, built from atoms, groups,
+    alternations and quantifiers."""
+    pieces = []
+    for _ in range(draw(st.integers(1, 3))):
+        if depth > 0 and draw(st.integers(0, 3)) == 0:
+            inner = [draw(patterns(depth - 1)) for _ in range(draw(st.integers(1, 3)))]
+            atom = draw(st.sampled_from(["(", "(?:"])) + "|".join(inner) + ")"
+            atom += draw(st.sampled_from(GROUP_QUANTIFIERS))
+        else:
+            atom = draw(st.sampled_from(ATOMS)) + draw(st.sampled_from(QUANTIFIERS))
+        pieces.append(atom)
+    return "".join(pieces)
+
+
+def cut(text, rng):
+    pieces, at = [], 0
+    while at < len(text):
+        size = rng.randint(1, 4)
+        pieces.append(text[at:at + size])
+        at += size
+    return pieces
+
+
+def compiled(pattern, **options):
+    """The leaf, or the example skipped when the automaton would be too big
+    (a few generated patterns blow up when made deterministic)."""
+    try:
+        return Regex(pattern, **options)
+    except ValueError as error:
+        assume("automaton states" not in str(error))
+        raise
+
+
+def leaf_accepts(leaf, pieces):
+    """Whether the leaf takes every piece whole and ends accepted."""
+    [stepper] = leaf.get_steppers()
+    for piece in pieces:
+        successors = stepper.consume(piece)
+        assert stepper.should_start_step(piece) == bool(successors)
+        if not successors or successors[0].remaining_input is not None:
+            return False
+        [stepper] = successors
+    return stepper.has_reached_accept_state()
+
+
+@PROFILE
+@given(pattern=patterns(), data=st.data())
+def test_regex_leaf_matches_like_fullmatch(pattern, data):
+    reference = re.compile(pattern, re.ASCII)
+    leaf = compiled(pattern)
+    whole = compiled(pattern, whole_tokens=True)
+    texts = [data.draw(st.text(TEXT_ALPHABET, max_size=6)),
+             data.draw(st.from_regex(reference, fullmatch=True).filter(lambda t: len(t) < 12))]
+    rng = random.Random(pattern)
+    for text in texts:
+        expected = reference.fullmatch(text) is not None
+        for pieces in (list(text), cut(text, rng), [text] if text else []):
+            assert leaf_accepts(leaf, pieces) == expected, (pattern, pieces)
+            assert leaf_accepts(whole, pieces) == expected, (pattern, pieces)
+
+
+@PROFILE
+@given(pattern=patterns(), text=st.text(TEXT_ALPHABET, max_size=8))
+def test_a_token_is_taken_up_to_the_first_refused_character(pattern, text):
+    """The longest prefix that can still be completed is taken; the rest is
+    left over. Whole-token leaves take all of it or refuse."""
+    leaf = compiled(pattern)
+    dfa = leaf.dfa
+    state, taken = dfa.walk(dfa.start, text)
+    [stepper] = leaf.get_steppers()
+    successors = stepper.consume(text)
+    if not taken:
+        assert successors == []
+        return
+    [after] = successors
+    assert after.get_raw_value() == text[:taken]
+    assert after.remaining_input == (text[taken:] or None)
+    assert after.dfa_state == state
+    assert after.has_reached_accept_state() == dfa.is_accepting(state)
+    assert after.can_accept_more_input() == dfa.can_continue(state)
+    whole = compiled(pattern, whole_tokens=True).get_steppers()[0].consume(text)
+    assert bool(whole) == (taken == len(text) or not dfa.can_continue(state))
+
+
+@PROFILE
+@given(pattern=patterns(), prefix=st.text(TEXT_ALPHABET, max_size=4))
+def test_valid_continuations_are_taken(pattern, prefix):
+    leaf = compiled(pattern)
+    [stepper] = leaf.get_steppers()
+    [stepper] = stepper.consume(prefix) or [stepper]
+    if stepper.remaining_input is not None:
+        return
+    for continuation in stepper.get_valid_continuations():
+        [after] = stepper.consume(continuation)
+        assert after.remaining_input is None
+    for refused in stepper.get_invalid_continuations():
+        assert not stepper.should_start_step(refused)
+
+
+# --------------------------------------------------------------------------- errors
+
+
+@pytest.mark.parametrize("pattern, position", [
+    ("a(b", 1), ("ab)", 2), ("*a", 0), ("a|+", 2), ("a**", 2), ("a{2}{3}", 4), ("[ab", 0),
+    ("x[z-a]", 2), (r"\q", 0), (r"a\x4", 1), ("^a", 0), ("a$", 1), ("(?P<n>a)", 0),
+    ("(?=a)", 0), (r"a\b", 1), (r"(a)\1", 3), ("{,}", 0), ("a{3,2}", 1), ("a{10001}", 1),
+    ("a*+", 2), (r"[\d-z]", 1), ("\\", 0),
+])
+def test_pattern_errors_name_the_position(pattern, position):
+    with pytest.raises(ValueError, match=f"at position {position}$"):
+        Regex(pattern)
+
+
+@pytest.mark.parametrize("make", [
+    lambda: Literal(""), lambda: CharacterClass(["ab"]), lambda: CharacterClass("a", 1, 10001),
+])
+def test_bad_leaf_arguments(make):
+    with pytest.raises(ValueError):
+        make()
+
+
+def test_value_must_be_callable():
+    with pytest.raises(TypeError):
+        Regex("a", value=3)
+
+
+# --------------------------------------------------------------------------- automaton
+
+
+def test_automaton_interface():
+    leaf = Regex("ab|ac")
+    dfa = leaf.dfa
+    assert dfa is not None and dfa.pattern == "ab|ac" and dfa.dead == Dfa.dead == -1
+    after_a = dfa.next(dfa.start, "a")
+    assert dfa.next(after_a, "c") != dfa.dead and dfa.is_accepting(dfa.next(after_a, "c"))
+    assert dfa.next(after_a, "a") == dfa.dead and dfa.next(dfa.dead, "a") == dfa.dead
+    assert not dfa.can_continue(dfa.next(after_a, "b"))
+    assert Regex("ab|ac").dfa.identity != dfa.identity
+    assert leaf.get_new_stepper(after_a).dfa_state == after_a
+    assert leaf.get_new_stepper("x").dfa_state == dfa.dead  # not a state: refuses everything
+    assert leaf.get_new_stepper("x").consume("b") == []
+
+
+def test_a_pattern_that_matches_nothing_refuses_everything():
+    [stepper] = Regex("[^\\x00-\\U0010ffff]").get_steppers()
+    assert not stepper.should_start_step("a") and not stepper.has_reached_accept_state()
+    assert not stepper.can_accept_more_input()
+
+
+# --------------------------------------------------------------------------- Python counterparts
+
+
+def python_and_native():
+    return [
+        (python_leaves.Literal("abc"), Literal("abc")),
+        (python_leaves.Literal("é😀"), Literal("é😀")),
+        (python_leaves.CharacterClass("ab", 2, 3), CharacterClass("ab", 2, 3)),
+        (python_leaves.CharacterClass("xyz", 0), CharacterClass("xyz", 0)),
+        (python_leaves.CharacterClass("a1", 1, 5), CharacterClass("a1", 1, 5)),
+    ]
+
+
+def observe(stepper, token):
+    successors = stepper.consume(token)
+    return (stepper.should_start_step(token),
+            [(s.get_raw_value(), s.remaining_input, s.consumed_character_count,
+              s.has_reached_accept_state(), s.can_accept_more_input(), s.is_within_value(),
+              s.get_current_value()) for s in successors])
+
+
+@pytest.mark.parametrize("python_leaf, native_leaf", python_and_native())
+def test_native_leaves_answer_as_the_python_leaves(python_leaf, native_leaf):
+    rng = random.Random(5)
+    tokens = ["", "a", "ab", "abc", "abcd", "b", "x", "aab", "é", "é😀", "😀", "1a", "zyx", "aaaaaa"]
+    for _ in range(40):
+        [python_stepper] = python_leaf.get_steppers()
+        [native_stepper] = native_leaf.get_steppers()
+        assert sorted(native_stepper.get_valid_continuations()) == \
+            sorted(python_stepper.get_valid_continuations())
+        for _ in range(3):
+            token = rng.choice(tokens)
+            expected = observe(python_stepper, token)
+            assert observe(native_stepper, token) == expected, token
+            if not expected[1] or expected[1][0][1] is not None:
+                break
+            [python_stepper] = python_stepper.consume(token)
+            [native_stepper] = native_stepper.consume(token)
+            assert sorted(native_stepper.get_valid_continuations()) == \
+                sorted(python_stepper.get_valid_continuations())
+
+
+# --------------------------------------------------------------------------- grammars
+
+
+def mixed_grammar():
+    """key=value pairs separated by ";": Python and native leaves side by side."""
+    key = python_leaves.CharacterClass("abcdefghij", 1, 8, identifier="key")
+    value = Regex(r"-?\d+(\.\d+)?|\"[^\"]*\"", identifier="value", value=lambda text: ("v", text))
+    pair = z.StateMachine({0: [(key, 1)], 1: [(Literal("="), 2)], 2: [(value, "$")]},
+                          identifier="pair")
+    return z.StateMachine({0: [(pair, 1)], 1: [(python_leaves.Literal(";"), 0)]},
+                          end_states=[1], identifier="pairs")
+
+
+@pytest.mark.parametrize("text, accepted", [
+    ("a=1", True), ('ab=-2.5;c="x y"', True), ("a=1;", False), ("a=", False), ("=1", False),
+    ("a=1.;b=2", False), ('a="unclosed', False), ("abcdefghi=1", False),
+])
+def test_native_and_python_leaves_mix_in_one_grammar(text, accepted):
+    grammar = mixed_grammar()
+    rng = random.Random(text)
+    for pieces in (list(text), [text], cut(text, rng)):
+        steppers = grammar.get_steppers()
+        for piece in pieces:
+            steppers = [s for s in advance(steppers, piece) if s.remaining_input is None]
+        done = [s for s in steppers if s.has_reached_accept_state()]
+        assert bool(done) == accepted, pieces
+
+
+def test_value_function_runs_for_accepted_leaves_only():
+    leaf = Regex(r"\d+", value=int)
+    [stepper] = leaf.get_steppers()
+    assert stepper.get_current_value() is None
+    [stepper] = stepper.consume("42")
+    assert stepper.get_current_value() == 42 and leaf.value is int
+    [open_string] = Regex('"[a-z]*"', value=len).get_steppers()[0].consume('"ab')
+    assert open_string.get_current_value() == '"ab'  # not accepted: the raw text
+
+
+def test_value_function_errors_propagate():
+    [stepper] = Regex("a").get_steppers()[0].consume("a")
+    assert stepper.get_current_value() == "a"
+    [failing] = Regex("a", value=lambda text: 1 / 0).get_steppers()[0].consume("a")
+    with pytest.raises(ZeroDivisionError):
+        failing.get_current_value()
+
+
+def test_leaf_cycles_through_value_functions_are_collected():
+    gc.disable()
+    try:
+        holder = {}
+        leaf = Regex("a+", value=lambda text: holder)
+        holder["leaf"] = leaf
+        [stepper] = leaf.get_steppers()[0].consume("aa")
+        refs = [weakref.ref(leaf), weakref.ref(stepper)]
+        del leaf, stepper, holder
+    finally:
+        gc.enable()
+    gc.collect()
+    assert [r() for r in refs] == [None, None]
+
+
+def test_leaves_render_and_subclass():
+    class Word(Regex):
+        def __init__(self):
+            super().__init__("[a-z]+\n?", identifier=None)
+
+    leaf = Word()
+    assert repr(leaf) == "Word([a-z]+\\n?)" and str(leaf) == "Word"
+    [stepper] = leaf.get_steppers()[0].consume("ab")
+    assert isinstance(stepper, LexicalLeafStepper) and isinstance(stepper, z.Stepper)
+    assert str(stepper).endswith("Word.Stepper (State: %d)" % stepper.dfa_state)
+    assert "ab" in repr(stepper)
+    assert stepper.clone() == stepper and stepper.clone().dfa_state == stepper.dfa_state
+    with pytest.raises(TypeError):
+        type("Sub", (LexicalLeafStepper,), {})
+
+
+def test_subclasses_may_not_override_what_the_leaf_answers_natively():
+    class Custom(Regex):
+        def get_new_stepper(self, state=None):
+            return z.Stepper(self)
+
+    with pytest.raises(TypeError, match="get_new_stepper"):
+        Custom("a")
+
+
+def test_deep_nesting_is_refused_not_overflowed():
+    with pytest.raises(ValueError, match="nested"):
+        Regex("(" * 100_000 + "a" + ")" * 100_000)
+    assert Regex("(" * 150 + "a" + ")" * 150).get_steppers()[0].consume("a")
+
+
+def python_calls_while(action):
+    """Names of the Python functions that action() calls."""
+    calls = []
+    sys.setprofile(lambda frame, event, arg: calls.append(frame.f_code.co_name)
+                   if event == "call" else None)
+    try:
+        action()
+    finally:
+        sys.setprofile(None)
+    return calls[1:]  # the first is action itself
+
+
+def test_advancing_native_leaves_runs_no_python():
+    from zel import json_grammar as jg
+
+    grammar = jg.json_object_grammar()
+    steppers = grammar.get_steppers()
+
+    def walk():
+        nonlocal steppers
+        for piece in ['{"a"', ': [1.5', ', "x\\n', '"', ', true]', ' }']:
+            steppers = advance(steppers, piece)
+
+    assert python_calls_while(walk) == []
+    assert any(s.has_reached_accept_state() for s in steppers)
+    # The same walk over a Python leaf runs its methods.
+    python_leaf = z.StateMachine({0: [(python_leaves.Literal("{"), "$")]}).get_steppers()
+    assert "consume" in python_calls_while(lambda: advance(python_leaf, "{"))
+
+
+@pytest.mark.parametrize("min_length, max_length, texts", [
+    (0, 0, {"": True, "a": False}),
+    (2, 1, {"": False, "a": False, "aa": False}),  # a maximum below the minimum accepts nothing
+    (0, None, {"": True, "aaaaaaaaaa": True, "ab": False}),
+    (3, 3, {"aa": False, "aaa": True, "aaaa": False}),
+])
+def test_character_class_bounds(min_length, max_length, texts):
+    leaf = CharacterClass("a", min_length, max_length)
+    python_leaf = python_leaves.CharacterClass("a", min_length, max_length)
+    for text, accepted in texts.items():
+        for machine in (leaf, python_leaf):
+            [stepper] = machine.get_steppers()
+            ok = True
+            for character in text:
+                successors = [s for s in stepper.consume(character) if s.remaining_input is None]
+                if not successors:
+                    ok = False
+                    break
+                [stepper] = successors
+            assert (ok and stepper.has_reached_accept_state()) == accepted, (machine, text)

@@ -1,0 +1,53 @@
+"""The installed stubs type a caller's code as the bindings behave: any
+buffer or DLPack array (numpy, torch, a memoryview) is a score array and
+comes back as itself, and None is a possible result where the bindings
+return it. Numpy itself is left out: mypy takes long to read its stubs."""
+import os
+
+import pytest
+
+mypy_api = pytest.importorskip("mypy.api")
+
+pytestmark = pytest.mark.skipif(bool(os.environ.get("ZEL_SANITIZED")),
+                                reason="the sanitized suite imports the build folder, which has no stub package")
+
+CALLER = '''
+from typing import Any
+
+import zel_core
+
+
+class Tensor:
+    """The DLPack export of torch.Tensor, as torch declares it."""
+
+    def __dlpack__(self, *, stream: Any = -1, max_version: tuple[int, int] | None = None,
+                   dl_device: Any = None, copy: bool | None = None) -> Any: ...
+
+
+def use(engine: zel_core.Engine, tensor: Tensor, stepper: zel_core.Stepper) -> None:
+    same_view: memoryview = engine.mask_invalid_tokens(memoryview(bytearray(8)))
+    same_tensor: Tensor = engine.mask_invalid_tokens(tensor)
+    engine.select_next_tokens(bytearray(8), lambda row: memoryview(row).cast("i"))
+    engine.select_next_tokens(tensor, lambda row: row)
+    reveal_type(stepper.sub_stepper)
+    reveal_type(stepper.start_step(stepper, 0))
+    reveal_type(zel_core.TrieMap().get("key"))
+    engine.mask_invalid_tokens([0.5, 1.5])
+'''
+
+
+def test_callers_are_typed_as_the_bindings_behave(tmp_path):
+    caller = tmp_path / "caller.py"
+    caller.write_text(CALLER)
+    settings = tmp_path / "mypy.ini"  # none: not the project's own
+    settings.write_text("[mypy]\n")
+    report, _, _ = mypy_api.run([str(caller), "--config-file", str(settings),
+                                 "--cache-dir", str(tmp_path / "cache")])
+    found = [line.split(": ", 1)[1] for line in report.splitlines() if line.startswith(str(caller))]
+    assert found == [
+        'note: Revealed type is "zel_core.Stepper | None"',
+        'note: Revealed type is "zel_core.Stepper | None"',
+        'note: Revealed type is "list[int] | None"',
+        'error: Value of type variable "_ScoreArray" of "mask_invalid_tokens" of "Engine" '
+        'cannot be "list[float]"  [type-var]',
+    ], report
