@@ -50,9 +50,9 @@ def choice(*alternatives: Part, **machine_options) -> zel_core.StateMachine:
     if not alternatives:
         raise ValueError("a choice needs at least one alternative")
     machines = [machine_of(part) for part in alternatives]
-    return zel_core.StateMachine(
-        {0: [(machine, index + 1) for index, machine in enumerate(machines)]},
-        end_states=list(range(1, len(machines) + 1)), **machine_options)
+    graph: dict = {0: [(machine, index + 1) for index, machine in enumerate(machines)]}
+    return zel_core.StateMachine(graph, end_states=list(range(1, len(machines) + 1)),
+                                 **machine_options)
 
 
 def sequence(*parts: Part, **machine_options) -> zel_core.StateMachine:
@@ -60,7 +60,7 @@ def sequence(*parts: Part, **machine_options) -> zel_core.StateMachine:
     if not parts:
         raise ValueError("a sequence needs at least one part")
     machines = [machine_of(part) for part in parts]
-    graph = {index: [(machine, index + 1)] for index, machine in enumerate(machines)}
+    graph: dict = {index: [(machine, index + 1)] for index, machine in enumerate(machines)}
     return zel_core.StateMachine(graph, end_states=[len(machines)], **machine_options)
 
 

@@ -143,7 +143,9 @@ class _Compiler:
 
     def ends_cleanly(self, piece: _Piece) -> bool:
         """Whether no text of the pattern leaf goes on to a longer one."""
-        dfa = self.leaf(piece.node, None).dfa
+        leaf = self.leaf(piece.node, None)
+        assert isinstance(leaf, Regex)
+        dfa = leaf.dfa
         return not any(dfa.is_accepting(state) and dfa.can_continue(state)
                        for state in range(dfa.state_count))
 

@@ -258,13 +258,14 @@ class SchemaCompiler:
                 continue
         return self.choose(nodes, where)
 
-    def choose(self, nodes: list[Node], where: str) -> Node:
+    def choose(self, nodes: list, where: str) -> Node:
         if not nodes:
             raise Unsatisfiable("no alternative admits a value", "anyOf", where)
         if len(nodes) == 1:
             return nodes[0]
-        if all(isinstance(node, str) for node in nodes):
-            return "|".join(_group(node) for node in nodes)
+        patterns = [node for node in nodes if isinstance(node, str)]
+        if len(patterns) == len(nodes):
+            return "|".join(_group(pattern) for pattern in patterns)
         # Each alternative into a state of its own (see zel.combinators).
         machines = [self.machine(node) for node in nodes]
         return zel_core.StateMachine(
@@ -317,7 +318,7 @@ class SchemaCompiler:
             raise SchemaError(f"unknown type {schema.get('type')!r}", _pointer(where, "type"))
         if "number" in types and "integer" in types:
             types = [t for t in types if t != "integer"]
-        nodes = []
+        nodes: list[Node] = []
         for kind in dict.fromkeys(types):
             if kind == "null":
                 nodes.append("null")
@@ -527,7 +528,7 @@ class SchemaCompiler:
         seen = set(pending)
         while pending:
             index, started, turn = pending.pop()
-            edges = []
+            edges: list[tuple[zel_core.StateMachine, int | str]] = []
             ends = True
             for later in range(index, count):
                 edges.append((members[later][started], state(later + 1, True)))
@@ -539,7 +540,7 @@ class SchemaCompiler:
                 edges.append((close, "$"))
             graph[state(index, started, turn)] = edges
             for _, target in edges:
-                if target != "$":
+                if isinstance(target, int):
                     position = ((target - 1) // 4, bool((target - 1) % 4 // 2), (target - 1) % 2)
                     if position not in seen:
                         seen.add(position)
@@ -574,6 +575,7 @@ class SchemaCompiler:
         made: dict = {}
 
         def item(position: int, first: bool):
+            key: tuple
             if position < len(prefix):
                 key, value, value_where = ("prefix", position), prefix[position], \
                     _pointer(where, "prefixItems" if "prefixItems" in schema else "items", position)
@@ -596,7 +598,7 @@ class SchemaCompiler:
         graph: dict = {0: [(self.machine(r"\[" + ws), 1)]}
         loop_from = max(len(prefix), least, 1)
         for count in range(0, (most if most is not None else loop_from) + 1):
-            edges = []
+            edges: list[tuple[zel_core.StateMachine, int | str]] = []
             if most is None or count < most:
                 edges.append((item(count, count == 0), 2 + count))
             if count >= least:
@@ -649,7 +651,7 @@ def _string_except(keys: list[str]) -> str:
                                   for c in children]
         return options[0] if len(options) == 1 else "(?:" + "|".join(options) + ")"
 
-    def short(node: dict) -> str:
+    def short(node: dict) -> str | None:
         options = [] if "" in node else [""]
         for c in sorted(c for c in node if c):
             rest = short(node[c])

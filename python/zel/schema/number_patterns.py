@@ -17,11 +17,15 @@ _ZERO_FRACTION = r"(?:\.0+)?"
 _NONZERO_FRACTION = r"\.[0-9]*[1-9][0-9]*"
 
 
-def _either(options: list[str]) -> str | None:
-    options = [option for option in options if option is not None]
-    if not options:
+def _either(options: list[str | None]) -> str | None:
+    present = [option for option in options if option is not None]
+    if not present:
         return None
-    return options[0] if len(options) == 1 else "(?:" + "|".join(options) + ")"
+    return present[0] if len(present) == 1 else "(?:" + "|".join(present) + ")"
+
+
+def _one_of(options: list[str]) -> str:
+    return "(?:" + "|".join(options) + ")" if len(options) > 1 else options[0]
 
 
 def _same_length(low: str, high: str) -> str:
@@ -36,13 +40,13 @@ def _same_length(low: str, high: str) -> str:
         return f"{first}[0-9]{{{rest}}}"
     if low[0] == high[0]:
         return low[0] + _same_length(low[1:], high[1:])
-    options = [low[0] + _either([_same_length(low[1:], "9" * rest)])]
-    first, last = int(low[0]) + 1, int(high[0]) - 1
-    if first <= last:
-        digit = str(first) if first == last else f"[{first}-{last}]"
+    options = [low[0] + _same_length(low[1:], "9" * rest)]
+    least, most = int(low[0]) + 1, int(high[0]) - 1
+    if least <= most:
+        digit = str(least) if least == most else f"[{least}-{most}]"
         options.append(f"{digit}[0-9]{{{rest}}}")
-    options.append(high[0] + _either([_same_length("0" * rest, high[1:])]))
-    return _either(options)
+    options.append(high[0] + _same_length("0" * rest, high[1:]))
+    return _one_of(options)
 
 
 def natural_range(low: int, high: int | None) -> str | None:
@@ -50,7 +54,7 @@ def natural_range(low: int, high: int | None) -> str | None:
     ``high`` None: no end), or None when there are none."""
     if high is not None and high < low:
         return None
-    options = []
+    options: list[str | None] = []
     top = high if high is not None else 10 ** len(str(low)) - 1
     for length in range(len(str(low)), len(str(top)) + 1):
         first = max(low, 10 ** (length - 1) if length > 1 else 0)
@@ -68,7 +72,7 @@ def integer_range(low: int | None, high: int | None) -> str | None:
         return ANY_INTEGER
     if low is not None and high is not None and high < low:
         return None
-    options = []
+    options: list[str | None] = []
     if high is None or high >= 0:
         options.append(natural_range(max(low, 0) if low is not None else 0, high))
     if low is None or low < 0:
@@ -85,7 +89,7 @@ def _magnitude_range(low: int, low_exclusive: bool, high: int | None,
                      high_exclusive: bool) -> str | None:
     """Decimal spellings (no sign, no exponent) of the numbers y with
     low < y (or <=) and y < high (or <=); integer bounds, ``low >= 0``."""
-    options = []
+    options: list[str | None] = []
     core = natural_range(low + 1 if low_exclusive else low, None if high is None else high - 1)
     if core is not None:
         options.append(core + _ANY_FRACTION)
@@ -104,7 +108,7 @@ def number_range(low: float | None, low_exclusive: bool, high: float | None,
         return ANY_NUMBER
     low = None if low is None else int(low)
     high = None if high is None else int(high)
-    options = []
+    options: list[str | None] = []
     # x >= 0
     if high is None or high > 0 or (high == 0 and not high_exclusive):
         if low is None or low < 0:

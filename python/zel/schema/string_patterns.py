@@ -160,7 +160,7 @@ class _Parser:
         return "|".join(alternatives)
 
     def sequence(self, top: bool) -> tuple[str, bool]:
-        parts = []
+        parts: list[str] = []
         while True:
             c = self.peek()
             if c is None or c in "|)":
