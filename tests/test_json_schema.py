@@ -190,6 +190,8 @@ def test_values_no_schema_admits_drop_optional_properties_and_alternatives():
         "additionalProperties": False}
     grammar = zel.json_schema(schema)
     assert accepts(grammar, '{"n": 3}') and not accepts(grammar, '{"never": "a"}')
+    open_ended = zel.json_schema({**schema, "additionalProperties": True})
+    assert accepts(open_ended, '{"other": 1}') and not accepts(open_ended, '{"never": "a"}')
     with pytest.raises(zel.UnsupportedSchema):
         zel.json_schema({**schema, "required": ["never"]})
 

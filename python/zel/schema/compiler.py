@@ -504,7 +504,10 @@ class SchemaCompiler:
         listed = kept
         extras = []
         if additional is not False:
-            key = '"' + _string_except([name for name, *_ in listed]) + '"'
+            # Every property the schema names is kept from the extras, also
+            # one whose schema admits no value (it may not appear at all).
+            named = list(dict.fromkeys(list(properties) + [name for name, *_ in listed]))
+            key = '"' + _string_except(named) + '"'
             node = self.compile(additional, _pointer(where, "additionalProperties"))
             extras.append((member(key, node, True, None), member(key, node, False, None)))
         for pattern, value in patterns.items():
