@@ -198,3 +198,12 @@ def test_values_no_schema_admits_drop_optional_properties_and_alternatives():
 
 def test_formats_json_schema_does_not_define_assert_nothing():
     assert accepts(zel.json_schema({"type": "string", "format": "int32"}), '"x"')
+
+
+def test_pattern_properties_each_keep_their_own_schema():
+    grammar = zel.json_schema({"type": "object", "properties": {"foo": {"type": "string"}},
+                               "patternProperties": {"^S_": {"type": "string"},
+                                                     "^I_": {"type": "integer"}},
+                               "additionalProperties": False})
+    assert accepts(grammar, '{"foo": "bar", "S_foo": "x", "I_foo": 123, "S_b": ""}')
+    assert not accepts(grammar, '{"I_foo": "x"}') and not accepts(grammar, '{"X": 1}')

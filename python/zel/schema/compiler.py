@@ -520,13 +520,21 @@ class SchemaCompiler:
         graph: dict = {0: [(self.machine(r"\{" + ws), 1)]}
         close = self.machine(ws + r"\}")
 
-        def state(index: int, started: bool, turn: int = 0) -> int:
-            return 1 + 4 * index + 2 * started + turn
+        turns = 1 + 2 * len(extras)
 
-        # States: (properties decided, any member written, turn); extra
-        # members alternate between two turns rather than loop on one state
-        # (an edge back into its own state is refused while the value that
-        # led there can still read more).
+        def state(index: int, started: bool, turn: int = 0) -> int:
+            return 1 + (2 * index + started) * turns + turn
+
+        def extra_turn(extra: int, turn: int) -> int:
+            first = 1 + 2 * extra
+            return first + 1 if turn == first else first
+
+        # States: (properties decided, any member written, turn). Turn 0
+        # follows a listed member; extra member k leads to turn 2k+1, or
+        # 2k+2 from 2k+1: an edge back into its own state is refused while
+        # the value that led there can still read more, and edges out of one
+        # state lead to distinct states, so the core never merges Steppers
+        # of two different extras.
         pending = [(0, False, 0)]
         seen = set(pending)
         while pending:
@@ -538,13 +546,15 @@ class SchemaCompiler:
                 if listed[later][3]:
                     ends = False
                     break
-            edges += [(extra[started], state(index, True, 1 - turn)) for extra in extras]
+            edges += [(extra[started], state(index, True, extra_turn(k, turn)))
+                      for k, extra in enumerate(extras)]
             if ends:
                 edges.append((close, "$"))
             graph[state(index, started, turn)] = edges
             for _, target in edges:
                 if isinstance(target, int):
-                    position = ((target - 1) // 4, bool((target - 1) % 4 // 2), (target - 1) % 2)
+                    rest, target_turn = divmod(target - 1, turns)
+                    position = (rest // 2, bool(rest % 2), target_turn)
                     if position not in seen:
                         seen.add(position)
                         pending.append(position)
