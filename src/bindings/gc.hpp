@@ -31,6 +31,8 @@
 
 #include <nanobind/nanobind.h>
 
+#include "grammar/stepper.hpp"
+
 namespace zel::bindings {
 
 class OwnedReferenceWalk {
@@ -110,5 +112,28 @@ template <typename VisitOwned> int traverse_owned(visitproc visit, void *arg, Vi
         return stop;
     return walk.finish();
 }
+
+// The traverse slot of a class whose objects report what they hold through
+// visit_references.
+template <typename Native> int traverse_instance(PyObject *self, visitproc visit, void *arg) {
+    Py_VISIT(Py_TYPE(self));
+    if (!nanobind::inst_ready(self))
+        return 0;
+    const Native *native = nanobind::inst_ptr<Native>(self);
+    return traverse_owned(visit, arg, [native](OwnedReferenceWalk &walk) {
+        return native->visit_references([&walk](const auto *object) { return walk.reach(object); });
+    });
+}
+
+// The collector slots of every Stepper class, native leaves' included.
+inline int clear_stepper(PyObject *self) {
+    if (nanobind::inst_ready(self))
+        nanobind::inst_ptr<Stepper>(self)->release_references();
+    return 0;
+}
+
+inline PyType_Slot stepper_gc_slots[] = {{Py_tp_traverse, (void *) traverse_instance<Stepper>},
+                                         {Py_tp_clear, (void *) clear_stepper},
+                                         {0, nullptr}};
 
 } // namespace zel::bindings

@@ -16,35 +16,13 @@
 
 namespace zel::bindings {
 
-namespace {
-
-int traverse(PyObject *self, visitproc visit, void *arg) {
-    Py_VISIT(Py_TYPE(self));
-    if (!nb::inst_ready(self))
-        return 0;
-    const Stepper *stepper = nb::inst_ptr<Stepper>(self);
-    return traverse_owned(visit, arg, [stepper](OwnedReferenceWalk &walk) {
-        return stepper->visit_references([&walk](const auto *object) { return walk.reach(object); });
-    });
-}
-
-int clear(PyObject *self) {
-    if (nb::inst_ready(self))
-        nb::inst_ptr<Stepper>(self)->release_references();
-    return 0;
-}
-
-PyType_Slot slots[] = {{Py_tp_traverse, (void *) traverse}, {Py_tp_clear, (void *) clear}, {0, nullptr}};
-
-} // namespace
-
 void bind_lexical_leaf_stepper(nb::module_ &leaves) {
     using Self = LexicalLeafStepper;
     nb::class_<Self, Stepper>(
         leaves, "LexicalLeafStepper",
         "A position inside a native leaf: a state of the leaf's automaton.",
         nb::intrusive_ptr<Self>([](Self *stepper, PyObject *self) noexcept { stepper->set_self_py(self); }),
-        nb::type_slots(slots), nb::is_final(), nb::is_weak_referenceable())
+        nb::type_slots(stepper_gc_slots), nb::is_final(), nb::is_weak_referenceable())
         .def_prop_ro(
             "dfa", [](Self &self) { return std::const_pointer_cast<Dfa>(self.shared_dfa()); },
             "The automaton of this Stepper's leaf")

@@ -28,16 +28,6 @@ StateGraph checked_graph(StateGraph graph) {
     return graph;
 }
 
-int traverse(PyObject *self, visitproc visit, void *arg) {
-    Py_VISIT(Py_TYPE(self));
-    if (!nb::inst_ready(self))
-        return 0;
-    const StateMachine *machine = nb::inst_ptr<StateMachine>(self);
-    return traverse_owned(visit, arg, [machine](OwnedReferenceWalk &walk) {
-        return machine->visit_references([&walk](const auto *object) { return walk.reach(object); });
-    });
-}
-
 int clear(PyObject *self) {
     if (!nb::inst_ready(self))
         return 0;
@@ -45,7 +35,8 @@ int clear(PyObject *self) {
     return 0;
 }
 
-PyType_Slot slots[] = {{Py_tp_traverse, (void *) traverse}, {Py_tp_clear, (void *) clear}, {0, nullptr}};
+PyType_Slot slots[] = {
+    {Py_tp_traverse, (void *) traverse_instance<StateMachine>}, {Py_tp_clear, (void *) clear}, {0, nullptr}};
 
 } // namespace
 

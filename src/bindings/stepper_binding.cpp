@@ -21,24 +21,6 @@ namespace {
 
 using Steppers = std::vector<StepperRef>;
 
-int traverse(PyObject *self, visitproc visit, void *arg) {
-    Py_VISIT(Py_TYPE(self));
-    if (!nb::inst_ready(self))
-        return 0;
-    const Stepper *stepper = nb::inst_ptr<Stepper>(self);
-    return traverse_owned(visit, arg, [stepper](OwnedReferenceWalk &walk) {
-        return stepper->visit_references([&walk](const auto *object) { return walk.reach(object); });
-    });
-}
-
-int clear(PyObject *self) {
-    if (nb::inst_ready(self))
-        nb::inst_ptr<Stepper>(self)->release_references();
-    return 0;
-}
-
-PyType_Slot slots[] = {{Py_tp_traverse, (void *) traverse}, {Py_tp_clear, (void *) clear}, {0, nullptr}};
-
 } // namespace
 
 void bind_stepper(nb::module_ &module) {
@@ -46,7 +28,7 @@ void bind_stepper(nb::module_ &module) {
         module, "Stepper", "Represents a position within a state machine and manages traversal.",
         nb::intrusive_ptr<Stepper>(
             [](Stepper *stepper, PyObject *self) noexcept { stepper->set_self_py(self); }),
-        nb::type_slots(slots))
+        nb::type_slots(stepper_gc_slots))
         .def(nb::init<StateMachineRef, std::optional<StateId>>(), nb::arg("state_machine"),
              nb::arg("current_state").none() = nb::none(),
              "Initialize a new stepper for traversing a state machine.")
