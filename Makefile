@@ -23,8 +23,8 @@ PEERS_REQS := llguidance==1.9.1 outlines-core==0.2.14 lm-format-enforcer==0.11.3
 PEERS_TORCH_REQS := torch==2.13.0 xgrammar==0.2.9
 PEERS_ARGS ?=
 
-.PHONY: all build test typecheck check-wheel sanitize fuzz demo demo-standin bench bench-peers clean vocabulary \
-	model llama
+.PHONY: all build test typecheck check-wheel sanitize fuzz demo demo-standin bench bench-peers bench-schemas \
+	clean vocabulary model llama
 
 all: build
 
@@ -104,6 +104,12 @@ $(PEERS_VENV)/.ready:
 # PEERS_ARGS="--mode schema --limit 100" or PEERS_ARGS="--engines zel,llguidance".
 bench-peers: build vocabulary $(PEERS_VENV)/.ready
 	$(VPY) benchmarks/peers.py $(PEERS_ARGS)
+
+# zel.json_schema against llguidance over the JSONSchemaBench sample read in
+# place from ../shared/data/jsonschemabench: schemas compiled, valid instances
+# accepted token by token, invalid ones refused, compile and per-token times.
+bench-schemas: build vocabulary $(PEERS_VENV)/.ready
+	$(VPY) benchmarks/peers.py --mode schema --engines zel,llguidance $(PEERS_ARGS)
 
 clean:
 	rm -rf build dist .deps $(VENV) $(PEERS_VENV) .bench-results

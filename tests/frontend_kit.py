@@ -1,0 +1,42 @@
+"""Walking texts through the front ends' grammars, whole or in chunks."""
+
+import random
+
+import zel_core as z
+
+advance = z.StateMachine.advance_all_basic
+
+
+def chunks(text, seed=0):
+    """``text`` cut into pieces of 1 to 6 characters (a stand-in for tokens)."""
+    rng = random.Random(seed)
+    pieces, at = [], 0
+    while at < len(text):
+        size = rng.randint(1, 6)
+        pieces.append(text[at:at + size])
+        at += size
+    return pieces
+
+
+def live(machine, pieces):
+    steppers = machine.get_steppers()
+    for piece in pieces:
+        steppers = advance(steppers, piece)
+        if not steppers:
+            break
+    return steppers
+
+
+def accepts(machine, text, seeds=(0, 1)):
+    """Whether ``machine`` takes ``text`` whole and may end there: one
+    character at a time and in random chunks, which must agree."""
+    answers = {any(s.has_reached_accept_state() for s in live(machine, list(text)))}
+    for seed in seeds:
+        answers.add(any(s.has_reached_accept_state() for s in live(machine, chunks(text, seed))))
+    assert len(answers) == 1, f"chunking changed the answer for {text!r}"
+    return answers.pop()
+
+
+def accepted(machine, text):
+    """The accepted Steppers after ``text``, fed one character at a time."""
+    return [s for s in live(machine, list(text)) if s.has_reached_accept_state()]

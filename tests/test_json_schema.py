@@ -1,0 +1,210 @@
+"""zel.json_schema: documents a schema admits are accepted, others refused;
+recursion, formats, numeric ranges, errors naming keyword and place."""
+
+import json
+import re
+
+import pytest
+import zel
+import zel_core as z
+from zel.schema.number_patterns import integer_range, number_range
+
+from frontend_kit import accepted, accepts
+
+
+def dumps(value):
+    return json.dumps(value, ensure_ascii=False)
+
+
+PERSON = {
+    "type": "object",
+    "properties": {
+        "name": {"type": "string", "minLength": 1, "maxLength": 8},
+        "age": {"type": "integer", "minimum": 0, "maximum": 130},
+        "email": {"type": "string", "format": "email"},
+        "tags": {"type": "array", "items": {"enum": ["a", "b"]}, "maxItems": 2},
+    },
+    "required": ["name", "age"],
+    "additionalProperties": False,
+}
+
+CASES = [
+    (PERSON,
+     [{"name": "Ann", "age": 0}, {"name": "Bo", "age": 130, "tags": []},
+      {"name": "é日", "age": 42, "email": "a.b@c.org", "tags": ["b", "a"]}],
+     [{"name": "", "age": 1}, {"name": "Ann"}, {"age": 3, "name": "Ann"},
+      {"name": "Ann", "age": 131}, {"name": "Ann", "age": -1}, {"name": "Ann", "age": 1.5},
+      {"name": "Ann", "age": 1, "x": 1}, {"name": "Ann", "age": 1, "email": "nope"},
+      {"name": "Ann", "age": 1, "tags": ["a", "b", "a"]}, {"name": "Ann", "age": 1, "tags": ["c"]},
+      {"name": "123456789", "age": 1}]),
+    ({"type": "object", "properties": {"a": {"type": "integer"}}},
+     [{}, {"a": 1}, {"b": [1, {"c": None}]}, {"a": 2, "ab": 3, "": "x"}, {"zz": 1, "a": 3}],
+     [{"a": "x"}, {"a": 1, "a": 1} if False else {"a": None}, []]),
+    ({"type": "array", "prefixItems": [{"type": "string"}, {"type": "boolean"}], "items": False},
+     [["x", True], ["", False], ["x"], []], [[True, "x"], ["x", True, 1], [1]]),
+    ({"type": "array", "items": {"type": "number", "exclusiveMinimum": 0, "maximum": 2},
+      "minItems": 1},
+     [[0.5], [2, 1e-0 if False else 1.25, 2.0], [0.001]],
+     [[], [0], [2.5], [-1], [2.01], [0.0]]),
+    ({"anyOf": [{"type": "string", "pattern": "^[A-Z]{2}-\\d+$"}, {"type": "null"}]},
+     ["AB-12", None], ["ab-12", "AB-", "XAB-1", 3]),
+    ({"type": "string", "pattern": "o\"b"}, ['fo"bar', 'o"b'], ["fob", 'o"', ""]),
+    ({"const": {"k": [1, "two"]}}, [{"k": [1, "two"]}], [{"k": [1]}, {"k": [1, "two"], "x": 1}]),
+    ({"type": ["integer", "boolean"], "maximum": -5}, [-5, -100, True], [-4, 0, 5, None]),
+    ({"allOf": [{"type": "object", "properties": {"a": {"type": "string"}}, "required": ["a"]},
+                {"properties": {"b": {"type": "integer"}}, "required": ["b"]}]},
+     [{"a": "x", "b": 1}], [{"a": "x"}, {"b": 1}, {"a": 1, "b": 1}]),
+    ({"enum": ["x\ny", 3, None, "q\""]}, ["x\ny", 3, None, 'q"'], ["x", 4, "xy", 3.5]),
+]
+
+
+@pytest.mark.parametrize("schema,valid,invalid", CASES)
+def test_valid_documents_are_accepted_and_others_refused(schema, valid, invalid):
+    for grammar in (zel.json_schema(schema), zel.json_schema(json.dumps(schema))):
+        for value in valid:
+            assert accepts(grammar, dumps(value)), value
+        for value in invalid:
+            assert not accepts(grammar, dumps(value)), value
+
+
+def test_white_space_is_bounded_and_compact_output_has_none():
+    schema = {"type": "object", "properties": {"a": {"type": "array"}}}
+    loose = zel.json_schema(schema, max_whitespace=3)
+    assert accepts(loose, '{ \n"a" :\t[ 1 ,2 ] }')
+    assert not accepts(loose, '{    "a": []}')
+    compact = zel.json_schema(schema, compact=True)
+    assert accepts(compact, '{"a":[1,2]}')
+    assert not accepts(compact, '{"a": [1,2]}')
+
+
+@pytest.mark.parametrize("low,high", [(None, None), (0, 0), (-7, 7), (5, 1234), (-1000, -99),
+                                      (19, None), (None, -3), (-15, 2000), (100, 100)])
+def test_integer_ranges_are_exact(low, high):
+    pattern = integer_range(low, high)
+    for value in range(-3000, 3000):
+        inside = (low is None or value >= low) and (high is None or value <= high)
+        assert bool(re.fullmatch(pattern, str(value))) == inside, value
+    assert not re.fullmatch(pattern, "01")
+
+
+@pytest.mark.parametrize("bounds", [(0, False, 10, False), (0, True, 10, True), (-3, False, 2, True),
+                                    (-3, True, None, False), (None, False, -2, False)])
+def test_number_ranges_are_exact_on_decimals(bounds):
+    low, low_exclusive, high, high_exclusive = bounds
+    pattern = number_range(*bounds)
+    for tenths in range(-60, 130):
+        value = tenths / 10
+        inside = ((low is None or (value > low if low_exclusive else value >= low))
+                  and (high is None or (value < high if high_exclusive else value <= high)))
+        for text in {repr(value), str(int(value)) if value.is_integer() else repr(value)}:
+            if text == "-0":
+                continue
+            assert bool(re.fullmatch(pattern, text)) == inside, text
+
+
+def test_recursive_schemas_refer_to_themselves():
+    tree = {"$defs": {"node": {"type": "object", "properties": {
+        "v": {"type": "integer"}, "kids": {"type": "array", "items": {"$ref": "#/$defs/node"}}},
+        "required": ["v"], "additionalProperties": False}}, "$ref": "#/$defs/node"}
+    grammar = zel.json_schema(tree)
+    deep = {"v": 1, "kids": [{"v": 2, "kids": [{"v": 3, "kids": []}]}, {"v": 4}]}
+    assert accepts(grammar, dumps(deep))
+    assert not accepts(grammar, dumps({"v": 1, "kids": [{"kids": []}]}))
+    listed = {"definitions": {"list": {"anyOf": [{"type": "null"}, {"type": "object", "properties": {
+        "head": {"type": "string"}, "tail": {"$ref": "#/definitions/list"}},
+        "required": ["head", "tail"], "additionalProperties": False}]}},
+        "$ref": "#/definitions/list"}
+    grammar = zel.json_schema(listed)
+    assert accepts(grammar, dumps({"head": "a", "tail": {"head": "b", "tail": None}}))
+    assert not accepts(grammar, dumps({"head": "a", "tail": {"head": "b"}}))
+
+
+@pytest.mark.parametrize("form,good,bad", [
+    ("date", ["2024-02-29", "2000-02-29", "1999-12-31", "2023-04-30"],
+     ["2024-13-01", "24-01-01", "2024-1-1", "2023-02-29", "1900-02-29", "2023-04-31"]),
+    ("time", ["23:59:60Z", "01:02:03.5+05:30"], ["24:00:00Z", "01:02:03"]),
+    ("date-time", ["2024-01-02T03:04:05Z"], ["2024-01-02 03:04", "2024-01-02T03:04:05"]),
+    ("email", ["a.b+c@example.co"], ["a@", "@b.c", "a b@c.d"]),
+    ("uuid", ["123e4567-e89b-12d3-a456-426614174000"], ["123e4567e89b12d3a456426614174000"]),
+    ("uri", ["https://x.org/a?b=c#d", "urn:isbn:1"], ["no scheme", "//x.org"]),
+    ("ipv4", ["0.0.0.0", "255.255.255.255"], ["256.1.1.1", "1.2.3", "01.2.3.4"]),
+])
+def test_string_formats(form, good, bad):
+    grammar = zel.json_schema({"type": "string", "format": form})
+    for text in good:
+        assert accepts(grammar, dumps(text)), text
+    for text in bad:
+        assert not accepts(grammar, dumps(text)), text
+
+
+@pytest.mark.parametrize("schema,keyword,where", [
+    ({"type": "object", "properties": {"a": {"not": {"type": "null"}}}}, "not", "#/properties/a/not"),
+    ({"type": "array", "items": {"type": "integer"}, "uniqueItems": True}, "uniqueItems",
+     "#/uniqueItems"),
+    ({"type": "string", "format": "uri-template"}, "format", "#/format"),
+    ({"type": "number", "multipleOf": 0.5}, "multipleOf", "#/multipleOf"),
+    ({"type": "string", "pattern": "(?=a)b"}, "pattern", "#/pattern"),
+    ({"$ref": "other.json#/x"}, "$ref", "#"),
+])
+def test_unsupported_keywords_are_named_with_their_place(schema, keyword, where):
+    with pytest.raises(zel.UnsupportedSchema) as raised:
+        zel.json_schema(schema)
+    assert raised.value.keyword == keyword and raised.value.where == where
+    assert keyword in str(raised.value) and where in str(raised.value)
+
+
+@pytest.mark.parametrize("schema", ["{not json", {"type": "text"}, {"$ref": "#/$defs/missing"},
+                                    {"type": "object", "properties": []}, 42])
+def test_schema_errors_are_reported_as_such(schema):
+    with pytest.raises(zel.SchemaError):
+        zel.json_schema(schema)
+
+
+def test_identifiers_name_the_property_being_written():
+    grammar = zel.json_schema(PERSON)
+    steppers = z.StateMachine.advance_all_basic(grammar.get_steppers(), '{"name": "An')
+    assert {s.get_identifier() for s in steppers} == {"name"}
+    steppers = z.StateMachine.advance_all_basic(steppers, 'n", "ag')
+    assert {s.get_identifier() for s in steppers} == {"age"}
+    done = accepted(grammar, '{"name": "Ann", "age": 42}')
+    assert done and done[0].get_current_value() == {"name": "Ann", "age": 42}
+
+
+def test_pydantic_models_compile_when_pydantic_is_installed():
+    pydantic = pytest.importorskip("pydantic")
+
+    class Point(pydantic.BaseModel):
+        x: int
+        y: float | None = None
+
+    grammar = zel.json_schema(Point)
+    assert accepts(grammar, '{"x": 1, "y": 2.5}') and accepts(grammar, '{"x": 1}')
+    assert not accepts(grammar, '{"y": 2.5}')
+
+
+def test_values_no_schema_admits_drop_optional_properties_and_alternatives():
+    schema = {"type": "object", "properties": {
+        "never": {"type": "object", "enum": ["a"]}, "n": {"anyOf": [{"type": "string",
+                                                                      "minLength": 3,
+                                                                      "maxLength": 1},
+                                                                     {"type": "integer"}]}},
+        "additionalProperties": False}
+    grammar = zel.json_schema(schema)
+    assert accepts(grammar, '{"n": 3}') and not accepts(grammar, '{"never": "a"}')
+    open_ended = zel.json_schema({**schema, "additionalProperties": True})
+    assert accepts(open_ended, '{"other": 1}') and not accepts(open_ended, '{"never": "a"}')
+    with pytest.raises(zel.UnsupportedSchema):
+        zel.json_schema({**schema, "required": ["never"]})
+
+
+def test_formats_json_schema_does_not_define_assert_nothing():
+    assert accepts(zel.json_schema({"type": "string", "format": "int32"}), '"x"')
+
+
+def test_pattern_properties_each_keep_their_own_schema():
+    grammar = zel.json_schema({"type": "object", "properties": {"foo": {"type": "string"}},
+                               "patternProperties": {"^S_": {"type": "string"},
+                                                     "^I_": {"type": "integer"}},
+                               "additionalProperties": False})
+    assert accepts(grammar, '{"foo": "bar", "S_foo": "x", "I_foo": 123, "S_b": ""}')
+    assert not accepts(grammar, '{"I_foo": "x"}') and not accepts(grammar, '{"X": 1}')
