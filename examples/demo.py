@@ -1,9 +1,9 @@
-"""Decodes JSON under a grammar: the main job of zel_core, end to end.
+"""Decodes JSON under a grammar with a stand-in model: the fast example.
 
 An Engine over a real tokenizer's vocabulary (cl100k_base, 100k byte-level
 BPE tokens) constrains a stand-in language model (a bigram frequency model
-over a few sample JSON texts, plus seeded noise) to a JSON-object grammar
-whose leaves are Python classes. Documents alternate between the two
+over a few sample JSON texts, plus seeded noise) to the JSON-object grammar
+of zel.json_grammar, whose leaves are native. Documents alternate between the two
 decoding loops of zel.decoding: the Engine selecting tokens with a sampler,
 and a loop that samples by itself and consumes each draw. Each chosen token
 is printed as it comes; the decoded text is checked with json.loads, and
