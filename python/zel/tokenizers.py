@@ -373,7 +373,7 @@ def from_llama(llama: Any) -> Tokenizer:
     ``encode`` is the model's own tokenizer (no BOS added)."""
     import ctypes
 
-    import llama_cpp
+    import llama_cpp  # type: ignore[import-not-found, unused-ignore]
 
     size = llama.n_vocab()
     vocab = llama_cpp.llama_model_get_vocab(llama.model)

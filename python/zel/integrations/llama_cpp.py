@@ -39,7 +39,7 @@ __all__ = ["Completion", "GrammarRefused", "LogitsProcessor", "complete", "compl
 
 def end_token_ids(llama: Any) -> list[int]:
     """The ids that end generation for ``llama`` (its end-of-generation ids)."""
-    import llama_cpp
+    import llama_cpp  # type: ignore[import-not-found, unused-ignore]
 
     vocab = llama_cpp.llama_model_get_vocab(llama.model)
     ids = [i for i in range(llama.n_vocab()) if llama_cpp.llama_vocab_is_eog(vocab, i)]
@@ -103,7 +103,7 @@ def _completion(processor: LogitsProcessor, response: dict, text: str, seconds: 
 
 
 def _with_processor(engine: zel_core.Engine, options: dict) -> LogitsProcessor:
-    from llama_cpp import LogitsProcessorList
+    from llama_cpp import LogitsProcessorList  # type: ignore[import-not-found, unused-ignore]
 
     processor = LogitsProcessor(engine)
     processors = LogitsProcessorList(list(options.pop("logits_processor", None) or []))
@@ -176,7 +176,7 @@ def make_sampler(temperature: float = 0.0, seed: int = 0) -> Sampler:
 
 
 def _last_logits(llama: Any) -> np.ndarray:
-    import llama_cpp
+    import llama_cpp  # type: ignore[import-not-found, unused-ignore]
 
     return np.ctypeslib.as_array(llama_cpp.llama_get_logits(llama.ctx), shape=(llama.n_vocab(),))
 

@@ -95,7 +95,7 @@ class StoppingCriteria:
         self.processor = processor
 
     def __call__(self, input_ids: Any, scores: Any, **kwargs: Any) -> Any:
-        import torch
+        import torch  # type: ignore[import-not-found, unused-ignore]
 
         processor = self.processor
         done = [False] * int(input_ids.shape[0])
