@@ -15,30 +15,24 @@ Run:
 
 from __future__ import annotations
 
-import argparse
 import random
 import statistics
 import time
 
 import zel_core
+from json_documents import benchmark_vocabulary, document_count
 from zel.json_grammar import json_object_grammar, random_document
-from zel.vocabularies import load_vocabulary, synthetic_vocabulary
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--documents", type=int, default=40)
-    options = parser.parse_args()
-    try:
-        vocabulary = load_vocabulary()
-    except FileNotFoundError:
-        vocabulary = synthetic_vocabulary(32_000)
+    documents = document_count()
+    vocabulary = benchmark_vocabulary()
     engine = zel_core.Engine(vocabulary.vocabulary, vocabulary.encode, vocabulary.decode)
     grammar = json_object_grammar()
     rng = random.Random(7)
     times = []
     accepted = 0
-    for _ in range(options.documents):
+    for _ in range(documents):
         text = random_document(rng)
         engine.state_machine = grammar
         engine.reset()
@@ -49,7 +43,7 @@ def main() -> None:
         accepted += engine.has_reached_accept_state
     times.sort()
     micro = [t * 1e6 for t in times]
-    print(f"{vocabulary.name}: {len(micro)} tokens, {accepted}/{options.documents} documents accepted")
+    print(f"{vocabulary.name}: {len(micro)} tokens, {accepted}/{documents} documents accepted")
     def percentile(share: float) -> float:
         return micro[int(share * (len(micro) - 1))]
 

@@ -20,7 +20,6 @@ Run:
 
 from __future__ import annotations
 
-import argparse
 import random
 import statistics
 import time
@@ -28,8 +27,8 @@ import time
 import numpy as np
 
 import zel_core
+from json_documents import benchmark_vocabulary, document_count
 from zel.json_grammar import json_object_grammar, random_document
-from zel.vocabularies import load_vocabulary, synthetic_vocabulary
 
 
 def summary(name: str, seconds: list[float]) -> str:
@@ -57,13 +56,8 @@ def run(engine, grammar, bitmask, documents):
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--documents", type=int, default=40)
-    options = parser.parse_args()
-    try:
-        vocabulary = load_vocabulary()
-    except FileNotFoundError:
-        vocabulary = synthetic_vocabulary(32_000)
+    count = document_count()
+    vocabulary = benchmark_vocabulary()
 
     started = time.perf_counter()
     engine = zel_core.Engine(vocabulary.vocabulary, vocabulary.encode, vocabulary.decode)
@@ -80,11 +74,11 @@ def main() -> None:
           f"{1e3 * (compiled - constructed):.0f} ms, first mask {1e3 * (first_mask - compiled):.1f} ms")
 
     rng = random.Random(7)
-    documents = [vocabulary.encode(random_document(rng)) for _ in range(options.documents)]
+    documents = [vocabulary.encode(random_document(rng)) for _ in range(count)]
     tokens = sum(map(len, documents))
     for label in ("first pass", "second pass"):
         masks, advances, refused = run(engine, grammar, bitmask, documents)
-        print(f"{label}: {options.documents} documents, {tokens} tokens, {refused} refused (µs per token)")
+        print(f"{label}: {count} documents, {tokens} tokens, {refused} refused (µs per token)")
         print(summary("mask", masks))
         print(summary("advance", advances))
         print(summary("mask+advance", [m + a for m, a in zip(masks, advances)]))
