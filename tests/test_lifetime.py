@@ -44,9 +44,7 @@ def engine_whose_leaf_owns_it(tokens=()):
 def cycle(kind):
     """The objects of a reference cycle of the given kind."""
     m, s, t = Machine(), Step(z.StateMachine()), Step(z.StateMachine())
-    if kind == "Python attribute":
-        s.me = s
-    elif kind == "own sub_stepper":
+    if kind == "own sub_stepper":
         s.sub_stepper = s
     elif kind == "in its own history":
         s.history = [s]
@@ -71,7 +69,7 @@ def cycle(kind):
 
 
 BUILDERS = {kind: (lambda kind=kind: cycle(kind)) for kind in [
-    "Python attribute", "own sub_stepper", "in its own history", "history refers back", "sub_stepper refers back",
+    "own sub_stepper", "in its own history", "history refers back", "sub_stepper refers back",
     "machine as its own edge", "machines name each other", "machine holds its Stepper"]}
 BUILDERS.update({
     f"Engine through native-only Steppers after {len(tokens)} tokens":
