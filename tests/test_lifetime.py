@@ -41,9 +41,8 @@ def engine_whose_leaf_owns_it(tokens=()):
     return engine
 
 
-def cycle(kind):
-    """The objects of a reference cycle of the given kind."""
-    m, s, t = Machine(), Step(z.StateMachine()), Step(z.StateMachine())
+def link(m, s, t, kind):
+    """Links a Machine m and Steps s and t into a cycle of the given kind."""
     if kind == "own sub_stepper":
         s.sub_stepper = s
     elif kind == "in its own history":
@@ -51,41 +50,37 @@ def cycle(kind):
     elif kind == "history refers back":
         t.back = s
         s.add_to_history(t)
-        return [s, t]
     elif kind == "sub_stepper refers back":
         s.sub_stepper, t.parent = t, s
-        return [s, t]
     elif kind == "machine as its own edge":
         m.state_graph = {0: [(m, "$")]}
-        return [m]
     elif kind == "machines name each other":
-        other = Machine({0: [(m, 1)]})
-        m.state_graph = {0: [(other, 1)]}
-        return [m, other]
-    else:  # a machine that holds its Stepper
-        m.stepper = Step(m)
-        return [m, m.stepper]
-    return [s]
+        m.state_graph = {0: [(Machine({0: [(m, 1)]}), 1)]}
+    else:  # a machine holds its Stepper
+        m.stepper, s.state_machine = s, m
 
 
-BUILDERS = {kind: (lambda kind=kind: cycle(kind)) for kind in [
-    "own sub_stepper", "in its own history", "history refers back", "sub_stepper refers back",
-    "machine as its own edge", "machines name each other", "machine holds its Stepper"]}
-BUILDERS.update({
-    f"Engine through native-only Steppers after {len(tokens)} tokens":
-        (lambda tokens=tokens: [engine_whose_leaf_owns_it(tokens).state_machine]) for tokens in [(), (0,), (0, 1, 0)]})
+CYCLES = ["own sub_stepper", "in its own history", "history refers back", "sub_stepper refers back",
+          "machine as its own edge", "machines name each other", "machine holds its Stepper"]
 
 
-@pytest.mark.parametrize("build", list(BUILDERS))
-def test_cycle_is_collected(build):
+@pytest.mark.parametrize("kind", CYCLES + ["Engine, native-only Steppers, leaf", "after one token", "after three"])
+def test_cycle_is_collected(kind):
     gc.disable()
     try:
-        refs = [weakref.ref(o) for o in BUILDERS[build]()]
-        assert all(r() is not None for r in refs)  # only the collector can free them
+        if kind in CYCLES:
+            objects = [Machine(), Step(z.StateMachine()), Step(z.StateMachine())]
+            link(*objects, kind)
+        else:
+            tokens = {"after one token": (0,), "after three": (0, 1, 0)}.get(kind, ())
+            objects = [engine_whose_leaf_owns_it(tokens).state_machine]
+        refs = [weakref.ref(o) for o in objects]
+        del objects
     finally:
         gc.enable()
+    alive = [r for r in refs if r() is not None]  # objects outside the cycle are gone already
     gc.collect()
-    assert [r() for r in refs] == [None] * len(refs)
+    assert alive and [r() for r in alive] == [None] * len(alive)
 
 
 def test_objects_only_native_code_refers_to_stay_alive():

@@ -109,13 +109,6 @@ def outcome(steppers):
     return sorted((s.get_raw_value(), s.has_reached_accept_state()) for s in steppers)
 
 
-def trie(texts):
-    t = z.TrieMap()
-    for i, text in enumerate(texts):
-        t.insert(text, i)
-    return t
-
-
 def walk(machine, pieces):
     """The steppers of `machine` after each non-empty piece in turn."""
     steppers = machine.get_steppers()
@@ -133,7 +126,8 @@ def test_advancing_leaves_the_steppers_it_started_from_unchanged(grammar, data):
     machine, word = grammar
     steppers = walk(machine, [word[:data.draw(st.integers(0, len(word)), label="start")]])
     token = data.draw(near(word[len(steppers[0].get_raw_value()):] if steppers else word), label="token")
-    vocabulary = trie(data.draw(vocabularies, label="vocabulary"))
+    keys = data.draw(vocabularies, label="vocabulary")
+    vocabulary = z.TrieMap().insert_all([(t, i) for i, t in enumerate(keys)])
     before = [snapshot(s) for s in steppers]
     results = [r for s in steppers for r in s.consume(token)]
     results += [d.stepper for d in advance_all(steppers, token, vocabulary, data.draw(st.booleans()))]

@@ -7,14 +7,8 @@ import pytest
 from zel.models import greedy_sampler, make_random_sampler
 from zel.vocabularies import default_vocabulary_path, load_vocabulary, synthetic_vocabulary
 
-TEXTS = [
-    '{"name": "Ada", "tags": ["x", "y"], "n": -12.5e3, "ok": true}',
-    "  leading spaces,\ttabs\nand\r\nnewlines  ",
-    'Größe: 5 €, naïve café, «guillemets» — ok',
-    "日本語のテキストと中文文本",
-    "emoji 🎉👩‍💻 and 🇫🇷 flags",
-    "",
-]
+TEXTS = ['{"name": "Ada", "n": -12.5e3, "ok": true}', "  spaces,\ttabs\nand\r\nnewlines  ",
+         "Größe: 5 €, naïve café, «guillemets» — 日本語のテキストと中文文本", "emoji 🎉👩‍💻 and 🇫🇷 flags", ""]
 
 
 @pytest.fixture(scope="module")
