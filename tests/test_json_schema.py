@@ -123,7 +123,7 @@ def test_recursive_schemas_refer_to_themselves():
 
 @pytest.mark.parametrize("form,good,bad", [
     ("date", ["2024-02-29", "2000-02-29", "1999-12-31", "2023-04-30"],
-     ["2024-13-01", "24-01-01", "2024-1-1", "2023-02-29", "1900-02-29", "2023-04-31"]),
+     ["2024-13-01", "24-01-01", "2024-1-1", "2023-02-29", "1900-02-29", "1000-02-29", "2023-04-31"]),
     ("time", ["23:59:60Z", "01:02:03.5+05:30"], ["24:00:00Z", "01:02:03"]),
     ("date-time", ["2024-01-02T03:04:05Z"], ["2024-01-02 03:04", "2024-01-02T03:04:05"]),
     ("email", ["a.b+c@example.co"], ["a@", "@b.c", "a b@c.d"]),
@@ -304,7 +304,8 @@ def broken(data, schema, value):
     return 7 if kind in ("null", "boolean") else None
 
 
-@settings(max_examples=25, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=25, deadline=None, derandomize=True, database=None,
+          suppress_health_check=[HealthCheck.too_slow])
 @given(SCHEMAS, st.data())
 def test_instances_are_accepted_and_broken_ones_refused(schema, data):
     grammar = zel.json_schema(schema)

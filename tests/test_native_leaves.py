@@ -132,6 +132,14 @@ def test_valid_continuations_are_taken(pattern, prefix):
         assert not stepper.should_start_step(refused)
 
 
+@pytest.mark.parametrize("pattern, text", [
+    (".", "\n"), ("a.c", "abc"), ("[^a]", "\n"), (r"\w+", "é_1"), (r"\s", "\n"), (r"\d", "١"),
+])
+def test_character_sets_match_like_fullmatch(pattern, text):
+    expected = re.fullmatch(pattern, text, re.ASCII) is not None
+    assert leaf_accepts(Regex(pattern), list(text)) == leaf_accepts(Regex(pattern), [text]) == expected
+
+
 # --------------------------------------------------------------------------- errors
 
 
