@@ -36,7 +36,7 @@ def consumable(engine, size):
 # --------------------------------------------------------------------------- exactness
 
 
-@examples(80)
+@examples(40)
 @given(grammars(), vocabularies, st.data())
 def test_mask_allows_exactly_the_tokens_consume_keeps(grammar, texts, data):
     machine, word = grammar
@@ -244,7 +244,7 @@ mixed_vocabularies = st.lists(st.text(LETTERS, min_size=1, max_size=3), min_size
                               unique=True).map(lambda ks: sorted(set(ks) | set(LETTERS)))
 
 
-@examples(120)
+@examples(60)
 @given(mixed_grammars(), mixed_vocabularies, st.data())
 def test_mask_is_exact_over_native_and_python_leaves(machine, texts, data):
     engine, _ = make_engine(texts, machine, multi_token_sampling=False)

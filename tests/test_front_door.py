@@ -1,10 +1,8 @@
-"""The zel front door: its names, the combinators and regex, alone, composed
-and inside an Engine; and zel.grammar, GBNF texts (llama.cpp's dialect) as
+"""The zel front door: the combinators and regex, alone and composed; and zel.grammar, GBNF texts (llama.cpp's dialect) as
 grammars, with rule names as identifiers and errors at line and column."""
 
 import json
 
-import numpy as np
 import pytest
 import zel
 import zel_core as z
@@ -123,23 +121,3 @@ def test_another_rule_can_be_the_root():
 def test_combinators_and_regex(make, valid, invalid):
     grammar = make()
     assert [accepts(grammar, text) for text in valid + invalid] == [True] * len(valid) + [False] * len(invalid)
-
-
-def test_a_grammar_from_the_front_door_drives_an_engine_exactly():
-    vocabulary = ["{", "}", '"', "a", '"a"', ":", " ", "1", "12", "x", '{"a": 1'] + ["<end>"]
-    engine = z.Engine({text: i for i, text in enumerate(vocabulary)},
-                      lambda text: [vocabulary.index(text)], lambda ids: "".join(
-                          vocabulary[i] for i in ids), control_tokens=[len(vocabulary) - 1])
-    engine.state_machine = zel.json_schema({"type": "object", "properties": {
-        "a": {"type": "integer", "minimum": 10}}, "required": ["a"],
-        "additionalProperties": False}, compact=True)
-    engine.reset()
-    words = np.zeros((1, 1), dtype=np.int32)
-    engine.fill_next_token_bitmask(words, 0)
-    allowed = {vocabulary[i] for i in range(len(vocabulary)) if words[0, 0] >> i & 1}
-    assert allowed == {"{"}
-    for token in ["{", '"a"', ":", "1"]:
-        assert engine.consume(vocabulary.index(token), token_healing=False) is not None
-    engine.fill_next_token_bitmask(words, 0)
-    allowed = {vocabulary[i] for i in range(len(vocabulary)) if words[0, 0] >> i & 1}
-    assert allowed == {"1", "12"}

@@ -115,24 +115,6 @@ def takes(stepper, character):
     return taken
 
 
-@pytest.mark.parametrize("machine, prefixes", [
-    (jg.NumberMachine(), ["", "-", "0", "-0", "12", "1.", "1.5", "1e", "1E-", "1e+5"]),
-    (jg.StringMachine(), ['', '"\\', '"\\u', '"\\u0', '"\\uAb', '"\\u00e', '"a"']),
-    (jg.KeywordMachine(), ["", "t", "fa", "nul", "true"]),
-    (jg.WhitespaceMachine(2), ["", " ", "\n\t"]),
-    (jg.Punctuation(":"), ["", ":"]),
-])
-def test_valid_continuations_are_exactly_what_consume_takes(machine, prefixes):
-    for prefix in prefixes:
-        stepper = leaf_after(machine, prefix)
-        valid = stepper.get_valid_continuations()
-        starts = {continuation[0] for continuation in valid}
-        assert {c for c in UNIVERSE if takes(stepper, c)} == starts, prefix
-        assert all(takes(stepper, continuation) for continuation in valid)
-        assert not stepper.accepts_any_token()
-        assert stepper.can_accept_more_input() == bool(valid) or isinstance(machine, jg.NumberMachine)
-
-
 @pytest.mark.parametrize("prefix", ['"', '"\\n', '"\\u00e9', '"😀'])
 def test_string_body_refuses_only_control_characters(prefix):
     stepper = leaf_after(jg.StringMachine(), prefix)
@@ -216,7 +198,7 @@ def json_decoding():
 
 
 @pytest.mark.parametrize("loop, dtype, documents", [
-    (generate, np.float32, 30), (generate, np.float16, 10), (generate_by_consuming, np.float32, 20),
+    (generate, np.float32, 20), (generate, np.float16, 10), (generate_by_consuming, np.float32, 20),
 ])
 def test_decoded_json_documents_spell_what_was_consumed_and_parse(json_decoding, loop, dtype, documents):
     vocabulary, engine, model, end = json_decoding
