@@ -15,6 +15,8 @@ from hypothesis import strategies as st
 from zel import leaves as python_leaves
 from zel_core.leaves import CharacterClass, Dfa, LexicalLeafStepper, Literal, Regex
 
+from frontend_kit import accepts, chunks
+
 PROFILE = settings(derandomize=True, database=None, deadline=None, print_blob=False,
                    max_examples=120,
                    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
@@ -47,15 +49,6 @@ def patterns(draw, depth=2):
     return "".join(pieces)
 
 
-def cut(text, rng):
-    pieces, at = [], 0
-    while at < len(text):
-        size = rng.randint(1, 4)
-        pieces.append(text[at:at + size])
-        at += size
-    return pieces
-
-
 def compiled(pattern, **options):
     """The leaf, or the example skipped when the automaton would be too big
     (a few generated patterns blow up when made deterministic)."""
@@ -86,10 +79,9 @@ def test_regex_leaf_matches_like_fullmatch(pattern, data):
     whole = compiled(pattern, whole_tokens=True)
     texts = [data.draw(st.text(TEXT_ALPHABET, max_size=6)),
              data.draw(st.from_regex(reference, fullmatch=True).filter(lambda t: len(t) < 12))]
-    rng = random.Random(pattern)
     for text in texts:
         expected = reference.fullmatch(text) is not None
-        for pieces in (list(text), cut(text, rng), [text] if text else []):
+        for pieces in (list(text), chunks(text, pattern), [text] if text else []):
             assert leaf_accepts(leaf, pieces) == expected, (pattern, pieces)
             assert leaf_accepts(whole, pieces) == expected, (pattern, pieces)
 
@@ -242,14 +234,7 @@ def mixed_grammar():
     ("a=1.;b=2", False), ('a="unclosed', False), ("abcdefghi=1", False),
 ])
 def test_native_and_python_leaves_mix_in_one_grammar(text, accepted):
-    grammar = mixed_grammar()
-    rng = random.Random(text)
-    for pieces in (list(text), [text], cut(text, rng)):
-        steppers = grammar.get_steppers()
-        for piece in pieces:
-            steppers = [s for s in advance(steppers, piece) if s.remaining_input is None]
-        done = [s for s in steppers if s.has_reached_accept_state()]
-        assert bool(done) == accepted, pieces
+    assert accepts(mixed_grammar(), text) == accepts(mixed_grammar(), text, seeds=(2, 3)) == accepted
 
 
 def test_value_function_runs_for_accepted_leaves_only_and_its_errors_propagate():
