@@ -1,7 +1,5 @@
-"""Lifetime of grammar objects: cycles that pass through native fields are
-collected, objects only native code refers to stay alive, and building and
-dropping objects in loops leaves nothing behind. (The suite runner also fails
-on the binding library's leak report at exit.)"""
+"""Lifetime of grammar objects: cycles through native fields are collected, objects only native
+code refers to stay alive, and loops that build and drop objects leave nothing behind."""
 
 import gc
 import json
@@ -28,12 +26,11 @@ class Leaf(Literal):
 
 
 def engine_whose_leaf_owns_it(tokens=()):
-    """An Engine whose grammar's leaf refers back to the Engine; reset and the
-    tokens make its Steppers natively (they have no Python objects)."""
+    """An Engine whose leaf refers back to it. The middle machine is native: reset and the tokens
+    make native-only Steppers (without Python objects)."""
     engine = z.Engine({"a": 0, "b": 1}, None, lambda ids: "ab"[ids[0]])
     leaf = Leaf("abab")
     leaf.owner = engine
-    # The middle machine is native: its Steppers are native-only too.
     engine.state_machine = Machine({0: [(z.StateMachine({0: [(leaf, "$")]}), "$")]})
     engine.reset()
     for token in tokens:
@@ -41,39 +38,27 @@ def engine_whose_leaf_owns_it(tokens=()):
     return engine
 
 
-def link(m, s, t, kind):
-    """Links a Machine m and Steps s and t into a cycle of the given kind."""
-    if kind == "own sub_stepper":
-        s.sub_stepper = s
-    elif kind == "in its own history":
-        s.history = [s]
-    elif kind == "history refers back":
-        t.back = s
-        s.add_to_history(t)
-    elif kind == "sub_stepper refers back":
-        s.sub_stepper, t.parent = t, s
-    elif kind == "machine as its own edge":
-        m.state_graph = {0: [(m, "$")]}
-    elif kind == "machines name each other":
-        m.state_graph = {0: [(Machine({0: [(m, 1)]}), 1)]}
-    else:  # a machine holds its Stepper
-        m.stepper, s.state_machine = s, m
+LINKS = {  # a Machine m and Steps s and t linked into a cycle
+    "own sub_stepper": lambda m, s, t: setattr(s, "sub_stepper", s),
+    "in its own history": lambda m, s, t: setattr(s, "history", [s]),
+    "history refers back": lambda m, s, t: (setattr(t, "back", s), s.add_to_history(t)),
+    "sub_stepper refers back": lambda m, s, t: (setattr(s, "sub_stepper", t), setattr(t, "parent", s)),
+    "machine as its own edge": lambda m, s, t: setattr(m, "state_graph", {0: [(m, "$")]}),
+    "machines name each other": lambda m, s, t: setattr(m, "state_graph", {0: [(Machine({0: [(m, 1)]}), 1)]}),
+    "machine holds its Stepper": lambda m, s, t: (setattr(m, "stepper", s), setattr(s, "state_machine", m)),
+}
+ENGINE_CYCLES = {"Engine, native-only Steppers, leaf": (), "after one token": (0,), "after three": (0, 1, 0)}
 
 
-CYCLES = ["own sub_stepper", "in its own history", "history refers back", "sub_stepper refers back",
-          "machine as its own edge", "machines name each other", "machine holds its Stepper"]
-
-
-@pytest.mark.parametrize("kind", CYCLES + ["Engine, native-only Steppers, leaf", "after one token", "after three"])
+@pytest.mark.parametrize("kind", [*LINKS, *ENGINE_CYCLES])
 def test_cycle_is_collected(kind):
     gc.disable()
     try:
-        if kind in CYCLES:
+        if kind in LINKS:
             objects = [Machine(), Step(z.StateMachine()), Step(z.StateMachine())]
-            link(*objects, kind)
+            LINKS[kind](*objects)
         else:
-            tokens = {"after one token": (0,), "after three": (0, 1, 0)}.get(kind, ())
-            objects = [engine_whose_leaf_owns_it(tokens).state_machine]
+            objects = [engine_whose_leaf_owns_it(ENGINE_CYCLES[kind]).state_machine]
         refs = [weakref.ref(o) for o in objects]
         del objects
     finally:
@@ -103,18 +88,14 @@ def test_objects_only_native_code_refers_to_stay_alive():
 
 def test_native_only_steppers_shared_between_live_engines_keep_what_they_reach():
     first, second = engine_whose_leaf_owns_it((0,)), engine_whose_leaf_owns_it()
-    # Clones share their native-only sub-Steppers with the originals, so
-    # neither Engine owns them alone.
-    second.steppers = [s.clone() for s in first.steppers]
-    # (Found without asking the native-only Steppers, which would give them
-    # Python objects.)
+    second.steppers = [s.clone() for s in first.steppers]  # clones share native-only sub-Steppers
+    # (found without asking the native-only Steppers, which would give them Python objects)
     leaves = [weakref.ref(o) for o in gc.get_objects() if isinstance(o, LiteralStepper)
               and getattr(o.state_machine, "owner", None) in (first, second)]
     gc.collect()
     assert leaves and all(r() is not None for r in leaves)
     assert [e.consume(1) for e in (first, second)] == [1, 1]
     assert [s.get_raw_value() for e in (first, second) for s in e.steppers] == ["ab", "ab"]
-    # Once nothing is shared any more, both cycles are collected.
     refs = [weakref.ref(first.state_machine), weakref.ref(second.state_machine)]
     second.reset()
     del first, second
@@ -122,47 +103,35 @@ def test_native_only_steppers_shared_between_live_engines_keep_what_they_reach()
     assert [r() for r in refs] == [None, None]
 
 
-REFERENCES_REPORTED = """
-import gc, json, sys
-import zel_core as z
-from test_lifetime import Step, engine_whose_leaf_owns_it
-
-keep = []
-# Clones share their history cells and sub-Steppers.
-archived = Step(z.StateMachine())
-archived.tag = "archived"
-original = z.Stepper(z.StateMachine())
-original.add_to_history(archived)
-original.sub_stepper = Step(z.StateMachine())
-keep += [original, original.clone(), original.clone().clone()]
-# Engines whose native-only Steppers share cells and sub-Steppers, among
-# themselves and with another Engine's.
-first, second = engine_whose_leaf_owns_it((0, 1)), engine_whose_leaf_owns_it((0,))
-second.steppers = second.steppers + [s.clone() for s in first.steppers]
-first.consume(0)
-keep += [first, second]
-del archived, original
-
-gc.collect()
-watched = {id(o): o for o in gc.get_objects() if isinstance(o, (z.Stepper, z.StateMachine, z.Engine))}
-reports = dict.fromkeys(watched, 0)
-for holder in gc.get_objects():
-    for referent in gc.get_referents(holder):
-        if id(referent) in reports:
-            reports[id(referent)] += 1
-del holder, referent
-# References held by this module's frame are not reported; the collector
-# frees an object when reports reach its count.
-over = [type(o).__name__ for key, o in watched.items() if reports[key] > sys.getrefcount(o) - 2]
-print(json.dumps([len(watched), over]))
-"""
+def references_reported():
+    """[objects watched, the names of those the collector is told of more often than they are held]."""
+    keep, archived, original = [], Step(z.StateMachine()), z.Stepper(z.StateMachine())
+    archived.tag = "archived"
+    original.add_to_history(archived)  # clones share their history cells and sub-Steppers
+    original.sub_stepper = Step(z.StateMachine())
+    keep += [original, original.clone(), original.clone().clone()]
+    # Native-only Steppers sharing cells and sub-Steppers, within an Engine and with another's
+    first, second = engine_whose_leaf_owns_it((0, 1)), engine_whose_leaf_owns_it((0,))
+    second.steppers = second.steppers + [s.clone() for s in first.steppers]
+    first.consume(0)
+    keep += [first, second]
+    del archived, original, first, second
+    gc.collect()
+    watched = {id(o): o for o in gc.get_objects() if isinstance(o, (z.Stepper, z.StateMachine, z.Engine))}
+    reports = dict.fromkeys(watched, 0)
+    for holder in gc.get_objects():
+        for referent in gc.get_referents(holder):
+            if id(referent) in reports:
+                reports[id(referent)] += 1
+    del holder, referent
+    # The collector frees an object once the reports reach its count (less getrefcount's and o's).
+    return [len(watched), [type(o).__name__ for key, o in watched.items() if reports[key] > sys.getrefcount(o) - 2]]
 
 
 def test_no_reference_is_reported_more_often_than_it_is_held():
-    # Reporting a reference twice (a history cell shared by two clones, a
-    # native-only Stepper shared by two Engines) would let the collector free
-    # objects that are still in use.
-    done = run_isolated(REFERENCES_REPORTED)
+    # Reporting a reference twice (a history cell shared by two clones, a native-only Stepper
+    # shared by two Engines) would let the collector free objects that are still in use.
+    done = run_isolated("import json, test_lifetime as t\nprint(json.dumps(t.references_reported()))")
     assert done.returncode == 0, done.stderr[-3000:]
     count, over = json.loads(done.stdout)
     assert count > 10 and over == []
@@ -194,7 +163,7 @@ def grammar(cls=z.StateMachine):
     return cls({0: [(WORD, 1)], 1: [(DIGITS, "$")]}, identifier="pair")
 
 
-def grammars_and_steppers(kept):
+def grammars_steppers_and_deltas(kept):
     m = grammar(Machine)
     m.me, m.state_graph = m, {**m.state_graph, 2: [(m, "$")]}  # an edge to itself, off the walked path
     steppers = z.StateMachine({0: [(m, "$")]}).get_steppers()
@@ -207,16 +176,12 @@ def grammars_and_steppers(kept):
     twin.sub_stepper = WORD.get_new_stepper()
     twin.sub_stepper.owner = twin
     assert repr(twin) and str(twin) and [s.get_raw_value() for s in steppers] == ["ab12"]
-    kept += [m, twin, twin.clone_of_self, twin.sub_stepper]
-
-
-def deltas(kept):
-    holder = Step(grammar())
+    holder = Step(grammar())  # holds deltas, one of which holds it
     holder.deltas = z.StateMachine.advance_all(grammar().get_steppers(), "abx", TRIE)
     holder.deltas.append(z.StepperDelta(holder, "ab", True))
     ids, chosen = z.StepperDelta.choose_best_path(holder.deltas, TRIE, {AB: [AB, ONE]})
     assert ids == [AB, ONE] and chosen and sorted(holder.deltas) and str(holder.deltas[0])
-    kept.append(holder)
+    kept += [m, twin, twin.clone_of_self, twin.sub_stepper, holder]
 
 
 def raising(scores):
@@ -257,7 +222,7 @@ def measure():
     return len(objects), native, [sys.getrefcount(o) for o in SHARED]
 
 
-@pytest.mark.parametrize("body", [grammars_and_steppers, deltas, engines], ids=lambda body: body.__name__)
+@pytest.mark.parametrize("body", [grammars_steppers_and_deltas, engines], ids=lambda body: body.__name__)
 def test_loops_leave_nothing_behind(body):
     body([])  # the first pass fills caches and free lists
     count, native, refcounts = measure()
@@ -271,5 +236,4 @@ def test_loops_leave_nothing_behind(body):
     del alive
     count_now, native_now, refcounts_now = measure()
     assert (native_now, refcounts_now) == (native, refcounts)
-    # Measured: 1-2 more tracked objects (this test's own); one kept per pass adds 20.
-    assert count_now - count <= 5, f"{count_now - count} more tracked objects"
+    assert count_now - count <= 5  # measured: 1-2 (this test's own); one kept per pass adds 20

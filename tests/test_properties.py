@@ -1,13 +1,5 @@
-"""Properties checked over generated grammars, texts, vocabularies and token
-streams (hypothesis, derandomized and without an example database, so that
-every run tries the same cases):
-
-- advancing never changes the steppers it starts from;
-- mask_invalid_tokens blocks exactly the columns compute_token_mask refuses;
-- on a grammar with one reading per text, how a text is cut into calls does
-  not change the steppers that survive it;
-- break_into_tokens ends and spells the text with vocabulary keys only.
-"""
+"""Properties over generated grammars, texts, vocabularies and token streams
+(hypothesis, derandomized and without a database: every run tries the same cases)."""
 
 import faulthandler
 import itertools
@@ -30,19 +22,13 @@ def examples(count):
     return settings(PROFILE, max_examples=count)
 
 
-advance_all = z.StateMachine.advance_all
-advance_all_basic = z.StateMachine.advance_all_basic
-
-# --------------------------------------------------------------------------- strategies
+advance_all, advance_all_basic = z.StateMachine.advance_all, z.StateMachine.advance_all_basic
 
 
 @st.composite
 def grammars(draw):
-    """(machine, word): a chain of 1 to 4 slots, each one leaf or a choice of
-    two, and a text the machine accepts. Alternatives of a slot begin with
-    different characters, and no slot begins with a character that a class of
-    the slot before could still take, so every text has at most one reading.
-    Leaves carry distinct identifiers so that the core never merges two of them."""
+    """(machine, word): a chain of 1 to 4 slots (a leaf or a choice of two) and a text it accepts.
+    No text has two readings; distinct leaf identifiers keep the core from merging leaves."""
     names = itertools.count()
     slots, word, barred = [], "", set()
     for _ in range(draw(st.integers(1, 4))):
@@ -84,7 +70,6 @@ def near(draw, word):
 
 @st.composite
 def cuts(draw, text):
-    """`text` cut into pieces at random places (empty pieces excluded)."""
     points = sorted(draw(st.sets(st.integers(1, max(1, len(text) - 1)), max_size=4)))
     bounds = [0] + [p for p in points if p < len(text)] + [len(text)]
     return [text[a:b] for a, b in zip(bounds, bounds[1:]) if a < b]
@@ -93,11 +78,8 @@ def cuts(draw, text):
 keys = st.text(ALPHABET, min_size=1, max_size=3)
 vocabularies = st.lists(keys, min_size=1, max_size=12, unique=True).map(lambda ks: sorted(set(ks) | set("abc")))
 
-# --------------------------------------------------------------------------- helpers
-
 
 def snapshot(stepper):
-    """Everything observable about a stepper, its sub-steppers and history included."""
     sub = stepper.sub_stepper
     return (repr(stepper), stepper.get_raw_value(), stepper.remaining_input, stepper.current_state,
             stepper.target_state, stepper.consumed_character_count, stepper.get_token_ids_history(),
@@ -105,19 +87,11 @@ def snapshot(stepper):
             None if sub is None else snapshot(sub))
 
 
-def outcome(steppers):
-    return sorted((s.get_raw_value(), s.has_reached_accept_state()) for s in steppers)
-
-
 def walk(machine, pieces):
-    """The steppers of `machine` after each non-empty piece in turn."""
     steppers = machine.get_steppers()
     for piece in filter(None, pieces):
         steppers = advance_all_basic(steppers, piece)
     return steppers
-
-
-# --------------------------------------------------------------------------- advancing keeps its input
 
 
 @examples(60)
@@ -157,14 +131,9 @@ def test_engine_steps_leave_the_replaced_steppers_unchanged(grammar, texts, data
             engine.mask_invalid_tokens(scores)
             try:
                 engine.select_next_tokens(scores, make_random_sampler(seed))
-            except RuntimeError as error:  # every token drawn and refused
-                assert "found no token" in str(error)
-            except ValueError as error:  # the sampler found the row fully masked
-                assert "only -inf" in str(error)
+            except (RuntimeError, ValueError) as error:  # every token refused, or the row fully masked
+                assert "found no token" in str(error) or "only -inf" in str(error)
         assert [snapshot(s) for s in old] == before, action
-
-
-# --------------------------------------------------------------------------- masks
 
 
 LAYOUTS = {
@@ -199,29 +168,24 @@ def test_masking_writes_exactly_the_refused_columns(grammar, texts, data, dtype,
     assert np.array_equal(np.array(engine.compute_token_mask(width), bool), allowed)
 
 
-# --------------------------------------------------------------------------- cutting a text
-
-
 @examples(120)
 @given(grammars(), st.data())
 def test_how_a_text_is_cut_does_not_change_the_survivors(grammar, data):
     machine, word = grammar
     text = data.draw(near(word), label="text")
-    whole = outcome(walk(machine, [text]))
-    assert outcome(walk(machine, text)) == whole
-    assert outcome(walk(machine, data.draw(cuts(text), label="pieces"))) == whole
+
+    def outcome(pieces):
+        return sorted((s.get_raw_value(), s.has_reached_accept_state()) for s in walk(machine, pieces))
+    whole = outcome([text])
+    assert outcome(text) == whole == outcome(data.draw(cuts(text), label="pieces"))
     assert all(raw == text for raw, _ in whole)
     if text == word:
         assert any(accepted for _, accepted in whole)
 
 
-# --------------------------------------------------------------------------- tokenization
-
-
 def reference_spellings(texts, text):
     """Each key that starts `text`, then the longest key at each position (bytes)."""
-    found, data = set(), text.encode()
-    keys = {t.encode() for t in texts}
+    found, data, keys = set(), text.encode(), {t.encode() for t in texts}
     for first in range(1, len(data) + 1):
         if data[:first] not in keys:
             continue

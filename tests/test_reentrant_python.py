@@ -1,8 +1,6 @@
-"""Python code that runs in the middle of an Engine operation (an override,
-a finalizer, the sampler) and changes the objects the operation works on:
-the operation finishes on what it started with, or refuses, and never reads
-freed memory. The cases run in child interpreters, where a crash shows as a
-signal and names its case."""
+"""Python code run inside an Engine operation (an override, a finalizer, the sampler) that changes
+its objects: the operation finishes on what it started with, or refuses, and never reads freed
+memory. The cases run in child interpreters, where a crash names its case."""
 
 import functools
 import gc
@@ -33,8 +31,7 @@ def grammar_dropped_during_reset():
 
 
 def steppers_dropped_with_finalizer(action):
-    """Finalizers of the Steppers an operation drops run while it replaces the
-    Engine's list; they see the old list or the new one, whole."""
+    """Finalizers of dropped Steppers run while the Engine's list is replaced: they see the old or new one."""
     engine, spare, said = make_engine(TEXTS + [""])[0], Literal("q").get_new_stepper(), []
 
     class Finalized(LiteralStepper):
@@ -53,7 +50,7 @@ def steppers_dropped_with_finalizer(action):
         if operation == "hard reset":
             engine.reset(hard_reset=True)
         elif operation == "empty winner":
-            # Only a Stepper that takes the empty token advances: the winning token is empty.
+            # Only a Stepper that takes the empty token advances: the winner is empty.
             engine.steppers = engine.steppers + [scripted()]
             engine.select_next_tokens(np.zeros((1, 6), np.float32), lambda s: np.array([[5]]))
         else:
@@ -73,8 +70,8 @@ def sampler_resizes_log_probs(shape):
             log_probs.resize(shape, refcheck=False)  # frees the memory the Engine viewed
         return np.array([[4 if len(calls) < 3 else 0]])  # the same token again, then "a"
     try:
-        return [engine.select_next_tokens(np.zeros((1, 5), np.float32), sampler), len(calls),
-                engine.steppers[0].get_raw_value()]
+        chosen = engine.select_next_tokens(np.zeros((1, 5), np.float32), sampler)
+        return [chosen, len(calls), engine.steppers[0].get_raw_value()]
     except RuntimeError as error:
         return ["refused", "changed shape" in str(error), engine.steppers[0].get_raw_value()]
 

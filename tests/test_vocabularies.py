@@ -23,13 +23,10 @@ def real():
 def test_real_keys_are_valid_text_and_unique(real):
     assert real.size == len(real.vocabulary) == len(real.tokens) == 100256
     assert all(real.vocabulary[key] == i for i, key in enumerate(real.tokens))
-    # Byte tokens that are not UTF-8 on their own stand each such byte as a
-    # private-use character, so that their keys stay unique and printable.
+    # Bytes that are not UTF-8 on their own are keyed as private-use characters: unique, printable.
     partial = [i for i in range(real.size) if real.token_bytes(i).decode(errors="replace") != real.tokens[i]]
     assert len(partial) == 773
-    for i in partial:
-        real.tokens[i].encode("utf-8")
-        assert "\ufffd" in real.decode([i])
+    assert all(real.tokens[i].encode("utf-8") and "\ufffd" in real.decode([i]) for i in partial)
     ids = real.encode("🎉")  # a character split over two tokens reads back whole only together
     assert len(ids) > 1 and real.decode(ids) == "🎉"
 
@@ -51,12 +48,11 @@ def test_loader_refuses_gaps_and_names_the_make_target(tmp_path):
         load_vocabulary(tmp_path / "absent.tiktoken")
     tokens = [bytes([b]) for b in range(256)] + [b"ab", b" ab"]
     lines = [f"{base64.b64encode(t).decode()} {i}" for i, t in enumerate(tokens)]
-    good = tmp_path / "tiny.tiktoken"
-    good.write_text("\n".join(lines) + "\n")
+    (good := tmp_path / "tiny.tiktoken").write_text("\n".join(lines) + "\n")
     tiny = load_vocabulary(good)
     assert (tiny.name, tiny.size, tiny.encode("ab ab")) == ("tiny", 258, [256, 257])
-    gap = tmp_path / "gap.tiktoken"
-    gap.write_text("\n".join(lines[:-1] + [f"{base64.b64encode(b' ab').decode()} 300"]))
+    lines[-1] = f"{base64.b64encode(b' ab').decode()} 300"
+    (gap := tmp_path / "gap.tiktoken").write_text("\n".join(lines))
     with pytest.raises(ValueError, match="ranks"):
         load_vocabulary(gap)
 
@@ -92,9 +88,8 @@ def test_samplers_never_choose_minus_infinity(sampler, dtype):
 @pytest.mark.parametrize("temperature, expected", [(1.0, 0.7), (0.5, 0.845), (2.0, 0.604)])
 def test_random_sampler_follows_probabilities_and_seed(temperature, expected):
     scores = np.array([[np.log(0.7), -np.inf, np.log(0.3)]], dtype=np.float32)
-    sampler = make_random_sampler(5, temperature)
-    draws = np.array([sampler(scores)[0, 0] for _ in range(2000)])
+    first, again = make_random_sampler(5, temperature), make_random_sampler(5, temperature)
+    draws = np.array([first(scores)[0, 0] for _ in range(2000)])
     assert set(draws) <= {0, 2} and abs(np.mean(draws == 0) - expected) < 0.04
-    again = make_random_sampler(5, temperature)
     assert [again(scores)[0, 0] for _ in range(2000)] == draws.tolist()
     assert make_random_sampler(5, temperature=0)(scores)[0, 0] == 0
