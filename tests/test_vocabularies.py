@@ -31,17 +31,6 @@ def test_real_keys_are_valid_text_and_unique(real):
     assert len(ids) > 1 and real.decode(ids) == "🎉"
 
 
-@pytest.fixture(scope="module")
-def synthetic(real):
-    return synthetic_vocabulary(5000), synthetic_vocabulary(32000, base=real)
-
-
-@pytest.mark.parametrize("text", TEXTS)
-def test_round_trip(real, synthetic, text):
-    for vocabulary in (real, *synthetic):
-        assert vocabulary.decode(vocabulary.encode(text)) == text
-
-
 def test_loader_refuses_gaps_and_names_the_make_target(tmp_path):
     pytest.importorskip("tiktoken", reason="tiktoken is not installed: run `make vocabulary`")
     with pytest.raises(FileNotFoundError, match="make vocabulary"):
@@ -57,13 +46,14 @@ def test_loader_refuses_gaps_and_names_the_make_target(tmp_path):
         load_vocabulary(gap)
 
 
-def test_synthetic_vocabulary_is_exact_and_deterministic(real, synthetic):
-    first, based = synthetic
+def test_synthetic_vocabulary_is_exact_deterministic_and_round_trips(real):
+    first, based = synthetic_vocabulary(5000), synthetic_vocabulary(32000, base=real)
     assert first.size == len(first.vocabulary) == len(set(first.tokens)) == 5000
     assert synthetic_vocabulary(5000).tokens == first.tokens != synthetic_vocabulary(5000, seed=1).tokens
     assert based.size == len(based.vocabulary) == 32000 and based.tokens == real.tokens[:32000]
     with pytest.raises(ValueError):
         synthetic_vocabulary(255)
+    assert all(v.decode(v.encode(text)) == text for v in (real, first, based) for text in TEXTS)
 
 
 SAMPLERS = [greedy_sampler, make_random_sampler(0), make_random_sampler(1, 0.3), make_random_sampler(2, 5.0)]
