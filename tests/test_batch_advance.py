@@ -46,42 +46,35 @@ def test_no_successors_contribute_nothing():
     assert summary(result) == [("abc", False, "abc")]
 
 
-@pytest.mark.parametrize("vocab", [None, trie("abc")])
-def test_full_consumption_is_unhealed(vocab):
-    [d] = advance_all([scripted(("xyz", None))], "abc", vocab)
-    assert (d.token, d.was_healed, d.stepper.remaining_input) == ("abc", False, None)
-
-
 def erased():
     t = trie("ab")
     t.erase("ab")
     return t
 
 
-@pytest.mark.parametrize("rest", ["c", ""])
-@pytest.mark.parametrize("vocab, healing", [
-    (trie("ab", "abc"), False), (None, True), (z.TrieMap(), True), (erased(), True),
+@pytest.mark.parametrize("value, rest, keys, healing, expected", [
+    ("xyz", None, None, True, ("abc", False)),           # all of the token used: not healed
+    ("xyz", None, ["abc"], True, ("abc", False)),
+    ("ab", "c", ["ab", "abc"], False, None),              # a partial match needs healing
+    ("ab", "c", None, True, None),                        # ... and a vocabulary that has keys
+    ("ab", "c", [], True, None),
+    ("ab", "c", erased(), True, None),
+    ("abc", "", ["ab", "abc"], False, None),
+    ("ab", "c", ["ab"], True, ("ab", True)),
+    ("ab", "c", ["a"], True, ("a", True)),
+    ("ab", "c", ["a", "ab", "abc", "abcd"], True, ("ab", True)),  # longest prefix of the matched part
+    ("ab", "c", ["", "b", "abc"], True, ("", True)),
+    ("ab", "c", ["b", "abc", "x"], True, None),
+    ("abc", "", ["abc"], True, ("abc", True)),            # an empty remainder is still partial
+    ("abc", "", ["ab", "a"], True, ("ab", True)),
+    ("éé", "!", ["é", "éé"], True, ("éé", True)),         # lengths in bytes: the matched part is "éé"
 ])
-def test_partial_match_dropped_without_healing(rest, vocab, healing):
-    s = scripted(("ab" + ("c" if rest == "" else ""), rest))
-    assert advance_all([s], "abc", vocab, healing) == []
-
-
-@pytest.mark.parametrize("keys, token", [
-    (["ab"], "ab"),
-    (["a"], "a"),
-    (["a", "ab", "abc", "abcd"], "ab"),  # longest prefix of what was matched, not of the token
-    (["", "b", "abc"], ""),
-    (["b", "abc", "x"], None),
-])
-def test_healing_takes_longest_prefix_of_matched_part(keys, token):
-    result = advance_all([scripted(("ab", "c"))], "abc", trie(*keys))
-    if token is None:
-        assert result == []
-    else:
-        [d] = result
-        assert (d.token, d.was_healed, d.stepper.remaining_input) == (token, True, None)
-        assert d.stepper.get_raw_value() == "ab"
+def test_healing(value, rest, keys, healing, expected):
+    token = "éé!" if value == "éé" else "abc"
+    vocab = keys if keys is None or isinstance(keys, z.TrieMap) else trie(*keys)
+    result = advance_all([scripted((value, rest))], token, vocab, healing)
+    assert [(d.token, d.was_healed) for d in result] == ([expected] if expected else [])
+    assert all(d.stepper.remaining_input is None and d.stepper.get_raw_value() == value for d in result)
 
 
 def test_healing_through_nested_grammar():
@@ -89,18 +82,6 @@ def test_healing_through_nested_grammar():
     [d] = advance_all(m.get_steppers(), "abc", trie("ab", "a"))
     assert (d.token, d.was_healed, d.stepper.remaining_input) == ("ab", True, None)
     assert d.stepper.has_reached_accept_state()
-
-
-@pytest.mark.parametrize("keys, token", [(["abc"], "abc"), (["ab", "a"], "ab")])
-def test_empty_remaining_input_is_partial(keys, token):
-    [d] = advance_all([scripted(("abc", ""))], "abc", trie(*keys))
-    assert (d.token, d.was_healed, d.stepper.remaining_input) == (token, True, None)
-
-
-def test_bytewise_lengths():
-    # "é" is two bytes: matched part of "éé!" with remaining "!" is "éé"
-    [d] = advance_all([scripted(("éé", "!"))], "éé!", trie("é", "éé"))
-    assert (d.token, d.was_healed) == ("éé", True)
 
 
 @pytest.mark.parametrize("rest", ["abcd", "zzzzzzzzzzzzzzzzzzzzzzzz"])

@@ -44,16 +44,6 @@ def test_vocabulary_is_keyed_by_decoded_text_and_word_boundary_is_a_space():
     assert e.reverse_vocabulary == {1: "<1>", 2: "<2>", 5: " "} and e.vocabulary.get(" ") == [5]
 
 
-def test_decode_exception_propagates_itself():
-    error = KeyError("no such token")
-
-    def raising(ids):
-        raise error
-    with pytest.raises(KeyError) as caught:
-        z.Engine({"k": 0}, None, raising)
-    assert caught.value is error
-
-
 def test_masks_follow_edits_through_the_live_view():
     e, _ = make_engine(["a", "b", "ax", "bx"], Literal("ab"), multi_token_sampling=False)
     view = e.vocabulary
@@ -82,15 +72,6 @@ def test_masks_follow_assigning_the_vocabulary_and_not_other_engines():
     assert allowed(engine) == {1, 4}
     other.vocabulary.insert("a!", 7)
     assert allowed(other) == {0, 2, 7} and allowed(engine) == {1, 4}
-
-
-@pytest.mark.parametrize("keys, text, expected", [
-    (["a", "b", "bc", "cd"], "abcd", set()),  # greedy "bc" leaves "d", although a, b, cd spells it
-    (["ab", "abc", "c", "cab"], "abcab", {("ab", "cab"), ("abc", "ab")}),
-    (["€", "a€", "a", "a"], "a€€", {("a", "€", "€"), ("a€", "€")}),
-])
-def test_break_into_tokens(keys, text, expected):
-    assert make_engine(keys)[0].break_into_tokens(text) == expected
 
 
 EMPTY_KEY = """

@@ -63,15 +63,6 @@ def test_stepper_refusals_leave_it_unchanged(name, bad):
     assert getattr(s, name) == before
 
 
-def test_add_to_history_counts():
-    m = zc.StateMachine()
-    s, x = zc.Stepper(m), LeafStepper(m)
-    s.consumed_character_count, x.consumed_character_count = 2, 3
-    s.add_to_history(x)
-    s.add_to_history(x)
-    assert s.consumed_character_count == 8 and len(s.history) == 2 and s.history[1] is x
-
-
 def test_clone_shares_references_and_keeps_lists_independent():
     m = zc.StateMachine(identifier="m")
     src = LeafStepper(m, 2)
@@ -84,6 +75,9 @@ def test_clone_shares_references_and_keeps_lists_independent():
     c.add_to_history(zc.Stepper(m))
     c.sub_stepper = None
     assert len(src.history) == 2 and src.sub_stepper is not None
+    c.consumed_character_count, src.history[0].consumed_character_count = 2, 3
+    c.add_to_history(src.history[0])
+    assert c.consumed_character_count == 5 and c.history[-1] is src.history[0]
     with pytest.raises(TypeError):  # a subclass's clone runs its constructor
         NeedsExtra(m, 1).clone()
 

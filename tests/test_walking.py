@@ -100,16 +100,6 @@ def test_skipping_optional_alternatives_walks_each_state_once(k):
     assert [s.get_raw_value() for s in z.StateMachine.advance_all_basic(steppers, "x")] == ["x"]
 
 
-@pytest.mark.parametrize("state, sub_value, expected", [
-    ("$", None, True), ("$", "a", False), ("$", "ab", True), (0, "ab", False), (0, None, False),
-])
-def test_has_reached_accept_state(state, sub_value, expected):
-    s = z.Stepper(seq(Literal("ab")), state)
-    if sub_value is not None:
-        s.sub_stepper = lit("ab", sub_value)
-    assert s.has_reached_accept_state() is expected
-
-
 def test_start_step_refusals_and_archiving():
     s = z.Stepper(seq(Literal("ab")))
     assert s.start_step(lit("ab"), "$", "x") is None
