@@ -87,7 +87,7 @@ def test_rejected_draw_stays_blocked_and_chosen_score_is_restored(dtype):
 def test_counted_draws(max_resamples, ids, calls, chosen):
     options = {} if max_resamples is None else {"max_resamples": max_resamples}
     e, _ = make_engine(TEXTS, ab_then_c(), **options)
-    scores, sampler = log_probs(), Sampler(*ids)
+    scores, sampler = log_probs(), Sampler(*ids, *[ids[-1]] * W, OverflowError("drawing did not stop"))
     assert e.select_next_tokens(scores, sampler) == [chosen]  # a healed text brings its own id
     assert sampler.calls == calls
     expected = log_probs()
@@ -103,6 +103,20 @@ def test_learned_sequence_is_emitted_only_when_it_was_consumed(sampling, value, 
     e.multi_token_mapping = {A: [A, B]}
     assert e.select_next_tokens(log_probs(), Sampler(A)) == emitted
     assert state(e) == [(value, emitted)]
+
+
+@pytest.mark.parametrize("result", [
+    # zeros hold the valid id A (0) in any bytes read from the start
+    np.zeros((1, 4), np.float32), np.zeros((1, 4), np.float64), np.zeros((1, 4), np.int16),
+    np.zeros((1, 4), np.uint8), np.zeros((1, 4), bool), np.zeros((1, 0), np.int32),
+], ids=lambda r: f"{r.dtype}{r.shape}")
+def test_sampler_results_other_than_integer_ids_are_refused(result):
+    e, _ = make_engine(TEXTS, Literal("ab"))
+    scores = log_probs()
+    with pytest.raises(RuntimeError):
+        e.select_next_tokens(scores, lambda s: result)
+    np.testing.assert_array_equal(scores, log_probs())
+    assert state(e) == [("", [])]
 
 
 OUT_OF_RANGE = """
@@ -186,13 +200,3 @@ def test_draw_healed_to_its_whole_matched_part_counts_and_is_not_expanded():
     e.multi_token_mapping = {FA: [FA, X]}
     assert e.select_next_tokens(row(4), Sampler(FALSE)) == [FA]
     assert state(e) == [("fa", [FA])]
-
-
-@pytest.mark.parametrize("sampling", [True, False])
-def test_learned_sequence_of_an_unhealed_draw(sampling):
-    F, A = 0, 1
-    e, _ = make_engine(["f", "a", "x", "fa"], grammar_fax(), multi_token_sampling=sampling, max_resamples=1)
-    e.multi_token_mapping = {F: [F, A]}
-    emitted = e.select_next_tokens(row(4), Sampler(F))
-    assert emitted == ([F, A] if sampling else [F])
-    assert state(e) == [("fa" if sampling else "f", emitted)]

@@ -3,6 +3,8 @@ learned sequences stay where their mask learned them, copies of a Stepper
 are kept once, leaves' refusals reach masks, and ending is the model's
 choice once the grammar may end."""
 
+import threading
+
 import numpy as np
 import pytest
 import zel_core as z
@@ -105,10 +107,18 @@ def test_histories_are_shared_by_clones_and_read_as_lists():
     copy.add_to_history(word.get_new_stepper())
     assert len(stepper.history) == 2000 and len(copy.history) == 2001
     assert stepper.get_raw_value() == "ab" * 2000
-    # A long history goes without recursion when dropped.
-    deep = Literal("x").get_new_stepper()
-    deep.history = [word.get_new_stepper()] * 200_000
-    del deep
+    # A long history goes without recursion when dropped, even on a small stack.
+    def drop():
+        deep = Literal("x").get_new_stepper()
+        deep.history = [word.get_new_stepper()] * 200_000
+        del deep
+    previous = threading.stack_size(512 * 1024)
+    try:
+        thread = threading.Thread(target=drop)
+        thread.start()
+        thread.join()
+    finally:
+        threading.stack_size(previous)
 
 
 def test_refusals_of_a_nested_leaf_reach_the_mask(vocab):
@@ -132,11 +142,6 @@ DIGITS = [str(d) for d in range(10)]
 END = len(DIGITS)
 
 
-def digits_engine(**options):
-    # One to eight digits; the last id is an end token with no text.
-    return make_engine(DIGITS + [""], CharacterClass("0123456789", max_length=8), control_tokens=[END], **options)
-
-
 def model_ending_after(count):
     """Prefers the digit 7 until `count` tokens are written, then the end."""
     def scores(ids):
@@ -152,7 +157,8 @@ def greedy(log_probs):
 
 @pytest.mark.parametrize("loop", [generate, generate_by_consuming])
 def test_the_model_ends_the_text_with_an_end_token(loop):
-    engine, _ = digits_engine()
+    # One to eight digits; the last id is an end token with no text.
+    engine, _ = make_engine(DIGITS + [""], CharacterClass("0123456789", max_length=8), control_tokens=[END])
     assert engine.compute_token_mask(END + 1)[END] is False  # nothing written: the grammar cannot end
     result = loop(engine, model_ending_after(3), greedy, end_tokens=[END])
     assert result.token_ids == [7, 7, 7] and result.accepted

@@ -14,14 +14,7 @@ def st(accepted=False, count=0):
     return s
 
 
-def trie(mapping):
-    t = z.TrieMap()
-    for key, token_id in mapping.items():
-        t.insert(key, token_id)
-    return t
-
-
-VOCAB = trie({"a": 1, "ab": 2, "abc": 3, "x": 7})
+VOCAB = z.TrieMap().insert_all([("a", 1), ("ab", 2), ("abc", 3), ("x", 7)])
 
 
 @pytest.mark.parametrize("healed, accepted, attractive", [

@@ -12,25 +12,23 @@ def raw(text):
     return s
 
 
-def test_raw_value_precedence_and_concatenation():
-    class Fixed(z.Stepper):
-        def get_raw_value(self):
-            return "<F>"
+class Fixed(z.Stepper):
+    def get_raw_value(self):
+        return "<F>"
 
-    s = z.Stepper(z.StateMachine())
-    assert s.get_raw_value() == ""
-    s.history = [raw("ab"), raw("c")]
-    s.sub_stepper = raw("d")
-    assert s.get_raw_value() == "abcd"
-    for own, expected in (("own", "own"), ("", ""), (None, "abcd")):
-        s._raw_value = own
-        assert s.get_raw_value() == expected
-    s._raw_value = ""
-    assert s.get_current_value() is None
-    s._raw_value = None
-    s.history = [raw("a"), Fixed(z.StateMachine())]
-    s.sub_stepper = Fixed(z.StateMachine())
-    assert s.get_raw_value() == s.get_current_value() == "a<F><F>"
+
+@pytest.mark.parametrize("own, history, sub, expected", [
+    (None, [], None, ""), (None, ["ab", "c"], "d", "abcd"), ("own", ["ab"], "d", "own"), ("", ["ab"], "d", ""),
+    (None, ["a", Fixed], Fixed, "a<F><F>"),  # overrides of the parts are asked
+])
+def test_raw_value_precedence_and_concatenation(own, history, sub, expected):
+    def part(p):
+        return raw(p) if isinstance(p, str) else p(z.StateMachine())
+    s = raw(own)
+    s.history = [part(h) for h in history]
+    s.sub_stepper = None if sub is None else part(sub)
+    assert s.get_raw_value() == expected
+    assert s.get_current_value() == (expected or None)
 
 
 @pytest.mark.parametrize("text, expected", [

@@ -18,10 +18,9 @@ def test_transitions_follow_edge_order_then_sub_machine_order():
             return [z.Stepper(self, "x"), z.Stepper(self, "y")]
 
     m1, m2 = Two(), z.StateMachine()
-    m = z.StateMachine({0: [(m1, "a"), (m2, "b")], 2: []})
+    m = z.StateMachine({0: [(m1, "a"), (m2, "b")]})
     got = [(s.state_machine, s.current_state, t) for s, t in m.get_transitions(m.get_new_stepper())]
     assert got == [(m1, "x", "a"), (m1, "y", "a"), (m2, 0, "b")]
-    assert m.get_steppers(2) == [] and [s.current_state for s in m.get_steppers(7)] == [7]
 
 
 def test_optional_sub_machine_is_started_then_skipped():
@@ -100,6 +99,27 @@ def test_skipping_optional_alternatives_walks_each_state_once(k):
     assert [s.get_raw_value() for s in z.StateMachine.advance_all_basic(steppers, "x")] == ["x"]
 
 
+@pytest.mark.parametrize("state, sub_value, expected", [
+    ("$", None, True), ("$", "a", False), ("$", "ab", True), (0, "ab", False),
+])
+def test_has_reached_accept_state(state, sub_value, expected):
+    s = z.Stepper(seq(Literal("ab")), state)
+    if sub_value is not None:
+        s.sub_stepper = lit("ab", sub_value)
+    assert s.has_reached_accept_state() is expected
+
+
+def test_get_final_state():
+    parent = z.Stepper(seq(Literal("ab")))
+    assert parent.get_final_state() == []
+    parent.sub_stepper = sub = lit("ab", "ab")
+    assert [x is sub for x in parent.get_final_state()] == [True]
+    parent.sub_stepper = lit("ab", "a")  # no final state below, but a value under way
+    assert [x is parent for x in parent.get_final_state()] == [True]
+    done = z.Stepper(parent.state_machine, "$")
+    assert [x is done for x in done.get_final_state()] == [True]
+
+
 def test_start_step_refusals_and_archiving():
     s = z.Stepper(seq(Literal("ab")))
     assert s.start_step(lit("ab"), "$", "x") is None
@@ -136,6 +156,15 @@ def test_step_counts_utf8_characters(value, count):
     n = s.step(value, "rest")
     assert (n.consumed_character_count, n._raw_value, n.remaining_input) == (count, value, "rest")
     assert (s._raw_value, s.consumed_character_count) == (None, 40)
+
+
+def test_step_without_arguments_freezes_raw_value():
+    s = z.Stepper(seq(Literal("ab")))
+    s.history = [lit("ab", "ab")]
+    s.sub_stepper = lit("c", "c")
+    n = s.step()
+    assert (n._raw_value, n.sub_stepper, n.remaining_input, n.consumed_character_count) == ("abc", None, None, 3)
+    assert s.sub_stepper is not None and s._raw_value is None
 
 
 def test_branch_through_sub_stepper():
