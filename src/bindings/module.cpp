@@ -45,4 +45,5 @@ NB_MODULE(zel_core, module) {
     zel::bindings::bind_trie_map(module);
     zel::bindings::bind_stepper_delta(module);
     zel::bindings::bind_leaves(module);
+    zel::bindings::bind_score_conversions(module);
 }

@@ -20,5 +20,7 @@ void bind_exact_masks(nanobind::class_<Engine> &engine_class);
 void bind_engine_rollback(nanobind::class_<Engine> &engine_class);
 void bind_trie_map(nanobind::module_ &module);
 void bind_stepper_delta(nanobind::module_ &module);
+// The private zel_core._score_conversions submodule, bound last.
+void bind_score_conversions(nanobind::module_ &module);
 
 } // namespace zel::bindings
