@@ -1,20 +1,112 @@
-"""The zel front door: its names, the combinators, regex and json_object,
-alone, composed with each other and inside an Engine."""
+"""The zel front door: the combinators and regex, alone and composed; and zel.grammar, GBNF texts (llama.cpp's dialect) as
+grammars, with rule names as identifiers and errors at line and column."""
 
-import numpy as np
+import json
+
 import pytest
 import zel
 import zel_core as z
+from frontend_kit import accepted, accepts, live
 
-from frontend_kit import accepts
+JSON = r'''
+# JSON, in the dialect's usual layout
+root   ::= object
+value  ::= object | array | string | number | ("true" | "false" | "null") ws
+
+object ::=
+  "{" ws (
+            string ":" ws value
+    ("," ws string ":" ws value)*
+  )? "}" ws
+
+array  ::=
+  "[" ws (
+            value
+    ("," ws value)*
+  )? "]" ws
+
+string ::=
+  "\"" (
+    [^"\\\x7F\x00-\x1F] |
+    "\\" (["\\/bfnrt] | "u" [0-9a-fA-F]{4}) # escapes
+  )* "\"" ws
+
+number ::= ("-"? ([0-9] | [1-9] [0-9]{0,15})) ("." [0-9]+)? ([eE] [-+]? [0-9] [1-9]{0,15})? ws
+
+# Optional space: by convention, applied in this grammar after literal chars when allowed
+ws ::= | " " | "\n" [ \t]{0,20}
+'''
+
+ARITHMETIC = r'''
+root  ::= (expr "=" term "\n")+
+expr  ::= term ([-+*/] term)*
+term  ::= [0-9]+ | "(" expr ")"
+'''
+
+LIST = r'''
+root ::= item+
+# Excludes various line break characters
+item ::= "- " [^\r\n\x0b\x0c\x85\u2028\u2029]+ "\n"
+'''
 
 
-def test_the_front_door_names():
-    for name in ("json_schema", "regex", "grammar", "json_object", "literal", "choice",
-                 "sequence", "optional", "repetition"):
-        assert callable(getattr(zel, name)), name
-    assert isinstance(zel.json_object(), z.StateMachine)
+@pytest.mark.parametrize("grammar,valid,invalid", [
+    (JSON, ['{}', '{"a": [1, 2.5e3, true, null, {"b": "\\u00e9\\n"}]}', '{ "k" : "v" }'],
+     ['{"a": 01}', '{"a": [1,]}', '[]', '{"a": "\x01"}', '{"a": tru}']),
+    (ARITHMETIC, ["1+2=3\n", "(1+2)*3=9\n10/5=2\n", "((7))=7\n"],
+     ["1+2=3", "1+=3\n", "(1=1\n", "=1\n"]),
+    (LIST, ["- milk\n", "- a\n- b c\n"], ["- \n", "-milk\n", "- a", "- a\r\n"]),
+    ('root ::= "a"{2,3} [x-z]? "b"*', ["aa", "aaa", "aaz", "aaxbbb", "aab"], ["a", "aaaa", "aaxy"]),
+    ('root ::= x y\nx ::= "a" | ""\ny ::= "b"?', ["a", "b", "ab"], ["", "ba", "aa"]),
+    ('root ::= "(" root ")" | "x"', ["x", "(x)", "(((x)))"], ["()", "((x)", "x)"]),
+    ('root ::= [^a-c]+ .', ["dd", "d\n"], ["a", "ab", "d"]),
+])
+def test_grammars_accept_their_language(grammar, valid, invalid):
+    machine = zel.grammar(grammar)
+    assert [accepts(machine, text) for text in valid + invalid] == [True] * len(valid) + [False] * len(invalid)
 
+
+def test_the_json_grammar_agrees_with_json_loads_on_its_values():
+    machine = zel.grammar(JSON)
+    value = {"a": [1, -2, 3.25, "x\"y", {"b": None, "c": False}], "d": {}}
+    done = accepted(machine, json.dumps(value))
+    assert done and done[0].get_current_value() == value
+
+
+def test_identifiers_name_the_rule_being_written():
+    machine = zel.grammar(JSON)
+    inside = live(machine, '{"a": 1')
+    assert "number" in {s.get_identifier() for s in inside}
+    steppers = zel.grammar('root ::= greeting " " name\ngreeting ::= "hi" | "hello"\n'
+                           'name ::= [a-z]+').get_steppers()
+    steppers = z.StateMachine.advance_all_basic(steppers, "hel")
+    assert {s.get_identifier() for s in steppers} == {"greeting"}
+
+
+@pytest.mark.parametrize("text,line,column,words", [
+    ('root ::= "a"\nroot ::= "b"', 2, 1, "defined twice"),
+    ('root ::= "a" other', 1, 14, "not defined"),
+    ('root ::= "a\n', 1, 10, "unclosed string"),
+    ('root ::= [a-', 1, 10, "unclosed character class"),
+    ('root ::= ("a"', 1, 10, "unclosed '('"),
+    ('root ::= "a"{3,1}', 1, 13, "maximum below"),
+    ('root = "a"', 1, 6, "'::='"),
+    ('root ::= "\\q"', 1, 11, "unknown escape"),
+    ('start ::= "a"', 1, 1, "no rule 'root'"),
+    ('root ::= "a" )', 1, 14, "unmatched"),
+])
+def test_errors_point_at_line_and_column(text, line, column, words):
+    with pytest.raises(zel.GrammarError) as raised:
+        zel.grammar(text)
+    assert (raised.value.line, raised.value.column) == (line, column)
+    assert words in str(raised.value) and f"line {line}, column {column}" in str(raised.value)
+
+
+def test_another_rule_can_be_the_root():
+    assert accepts(zel.grammar(ARITHMETIC, root="expr"), "1+(2*3)")
+
+
+# --------------------------------------------------------------------------- combinators
 
 @pytest.mark.parametrize("make,valid,invalid", [
     (lambda: zel.sequence("a", zel.optional("b"), "c"), ["ac", "abc"], ["a", "abbc", "bc"]),
@@ -28,27 +120,4 @@ def test_the_front_door_names():
 ])
 def test_combinators_and_regex(make, valid, invalid):
     grammar = make()
-    for text in valid:
-        assert accepts(grammar, text), text
-    for text in invalid:
-        assert not accepts(grammar, text), text
-
-
-def test_a_grammar_from_the_front_door_drives_an_engine_exactly():
-    vocabulary = ["{", "}", '"', "a", '"a"', ":", " ", "1", "12", "x", '{"a": 1'] + ["<end>"]
-    engine = z.Engine({text: i for i, text in enumerate(vocabulary)},
-                      lambda text: [vocabulary.index(text)], lambda ids: "".join(
-                          vocabulary[i] for i in ids), control_tokens=[len(vocabulary) - 1])
-    engine.state_machine = zel.json_schema({"type": "object", "properties": {
-        "a": {"type": "integer", "minimum": 10}}, "required": ["a"],
-        "additionalProperties": False}, compact=True)
-    engine.reset()
-    words = np.zeros((1, 1), dtype=np.int32)
-    engine.fill_next_token_bitmask(words, 0)
-    allowed = {vocabulary[i] for i in range(len(vocabulary)) if words[0, 0] >> i & 1}
-    assert allowed == {"{"}
-    for token in ["{", '"a"', ":", "1"]:
-        assert engine.consume(vocabulary.index(token), token_healing=False) is not None
-    engine.fill_next_token_bitmask(words, 0)
-    allowed = {vocabulary[i] for i in range(len(vocabulary)) if words[0, 0] >> i & 1}
-    assert allowed == {"1", "12"}
+    assert [accepts(grammar, text) for text in valid + invalid] == [True] * len(valid) + [False] * len(invalid)

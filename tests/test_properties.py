@@ -6,15 +6,11 @@ every run tries the same cases):
 - mask_invalid_tokens blocks exactly the columns compute_token_mask refuses;
 - on a grammar with one reading per text, how a text is cut into calls does
   not change the steppers that survive it;
-- break_into_tokens ends and spells the text with vocabulary keys only;
-- JSON documents, random or decoded through an Engine, parse.
+- break_into_tokens ends and spells the text with vocabulary keys only.
 """
 
 import faulthandler
 import itertools
-import json
-import random
-from functools import cache
 
 import numpy as np
 import pytest
@@ -22,11 +18,8 @@ import zel_core as z
 from engine_kit import make_engine
 from hypothesis import HealthCheck, Phase, given, settings
 from hypothesis import strategies as st
-from zel.decoding import generate
-from zel.json_grammar import json_object_grammar, random_document
 from zel.leaves import CharacterClass, Literal
 from zel.models import make_random_sampler
-from zel.vocabularies import synthetic_vocabulary
 
 PROFILE = settings(derandomize=True, database=None, deadline=None, print_blob=False,
                    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
@@ -103,25 +96,17 @@ vocabularies = st.lists(keys, min_size=1, max_size=12, unique=True).map(lambda k
 # --------------------------------------------------------------------------- helpers
 
 
-def snapshot(stepper, ids=True):
-    """Everything observable about a stepper, its sub-steppers and history
-    included; token id histories only with `ids`."""
+def snapshot(stepper):
+    """Everything observable about a stepper, its sub-steppers and history included."""
     sub = stepper.sub_stepper
     return (repr(stepper), stepper.get_raw_value(), stepper.remaining_input, stepper.current_state,
-            stepper.target_state, stepper.consumed_character_count, ids and stepper.get_token_ids_history(),
-            [snapshot(h, ids) for h in stepper.history], stepper.has_reached_accept_state(),
-            None if sub is None else snapshot(sub, ids))
+            stepper.target_state, stepper.consumed_character_count, stepper.get_token_ids_history(),
+            [snapshot(h) for h in stepper.history], stepper.has_reached_accept_state(),
+            None if sub is None else snapshot(sub))
 
 
 def outcome(steppers):
     return sorted((s.get_raw_value(), s.has_reached_accept_state()) for s in steppers)
-
-
-def trie(texts):
-    t = z.TrieMap()
-    for i, text in enumerate(texts):
-        t.insert(text, i)
-    return t
 
 
 def walk(machine, pieces):
@@ -141,7 +126,8 @@ def test_advancing_leaves_the_steppers_it_started_from_unchanged(grammar, data):
     machine, word = grammar
     steppers = walk(machine, [word[:data.draw(st.integers(0, len(word)), label="start")]])
     token = data.draw(near(word[len(steppers[0].get_raw_value()):] if steppers else word), label="token")
-    vocabulary = trie(data.draw(vocabularies, label="vocabulary"))
+    keys = data.draw(vocabularies, label="vocabulary")
+    vocabulary = z.TrieMap().insert_all([(t, i) for i, t in enumerate(keys)])
     before = [snapshot(s) for s in steppers]
     results = [r for s in steppers for r in s.consume(token)]
     results += [d.stepper for d in advance_all(steppers, token, vocabulary, data.draw(st.booleans()))]
@@ -150,14 +136,16 @@ def test_advancing_leaves_the_steppers_it_started_from_unchanged(grammar, data):
     assert not {id(r) for r in results} & {id(s) for s in steppers}
 
 
-def engine_steps(grammar, texts, data, ids):
+@settings(PROFILE, max_examples=40, phases=[Phase.explicit, Phase.generate])
+@given(grammars(), vocabularies, st.data())
+def test_engine_steps_leave_the_replaced_steppers_unchanged(grammar, texts, data):
     machine, word = grammar
     engine, _ = make_engine(texts, machine)
     for step in range(6):
         if not engine.steppers:
             engine.reset()
         old = engine.steppers
-        before = [snapshot(s, ids) for s in old]
+        before = [snapshot(s) for s in old]
         action = data.draw(st.sampled_from(["consume", "consume_text", "select"]), label=f"action {step}")
         if action == "consume":
             engine.consume(data.draw(st.integers(0, len(texts) - 1)), token_healing=data.draw(st.booleans()))
@@ -173,19 +161,7 @@ def engine_steps(grammar, texts, data, ids):
                 assert "found no token" in str(error)
             except ValueError as error:  # the sampler found the row fully masked
                 assert "only -inf" in str(error)
-        assert [snapshot(s, ids) for s in old] == before, action
-
-
-@examples(40)
-@given(grammars(), vocabularies, st.data())
-def test_engine_steps_leave_the_replaced_steppers_unchanged(grammar, texts, data):
-    engine_steps(grammar, texts, data, ids=False)
-
-
-@settings(PROFILE, max_examples=40, phases=[Phase.explicit, Phase.generate])
-@given(grammars(), vocabularies, st.data())
-def test_engine_steps_leave_the_token_ids_of_replaced_steppers_unchanged(grammar, texts, data):
-    engine_steps(grammar, texts, data, ids=True)
+        assert [snapshot(s) for s in old] == before, action
 
 
 # --------------------------------------------------------------------------- masks
@@ -275,46 +251,3 @@ def test_break_into_tokens_spells_the_text_with_vocabulary_keys(texts, text):
         assert "".join(spelling) == text
         assert all(piece and piece in texts for piece in spelling)
     assert spellings == reference_spellings(texts, text)
-
-
-# --------------------------------------------------------------------------- JSON
-
-
-@cache
-def json_grammar():
-    return json_object_grammar(max_whitespace=4)
-
-
-@examples(40)
-@given(st.integers(0, 2**32), st.data())
-def test_random_documents_are_accepted_and_parse(seed, data):
-    document = random_document(random.Random(seed), max_depth=2, max_whitespace=4)
-    parsed = json.loads(document)
-    assert isinstance(parsed, dict)
-    for pieces in ([document], data.draw(cuts(document), label="pieces")):
-        done = [s for s in walk(json_grammar(), pieces) if s.has_reached_accept_state()]
-        assert done, pieces
-        assert all(s.get_raw_value() == document for s in done)
-        assert done[0].get_current_value() == parsed
-
-
-@cache
-def json_engine():
-    vocabulary = synthetic_vocabulary(1024)
-    engine = z.Engine(vocabulary.vocabulary, vocabulary.encode, vocabulary.decode)
-    engine.state_machine = json_object_grammar(max_whitespace=2)
-    structural = [any(c in t for c in '"{}[]:,') for t in vocabulary.tokens]
-    return vocabulary, engine, 4.0 * np.array(structural, np.float32)
-
-
-@examples(40)
-@given(st.integers(0, 2**32))
-def test_decoded_documents_parse_when_accepted(seed):
-    vocabulary, engine, boost = json_engine()
-    noise = np.random.default_rng(seed)
-    result = generate(engine, lambda ids: noise.standard_normal((1, vocabulary.size)).astype(np.float32) + boost,
-                      make_random_sampler(seed), max_tokens=60)
-    if result.accepted:
-        texts = engine.reverse_vocabulary
-        assert isinstance(json.loads("".join(texts[i] for i in result.token_ids)), dict)
-        assert isinstance(json.loads(vocabulary.decode(result.token_ids)), dict)

@@ -3,7 +3,6 @@ against the tokenizer's own decode of that id."""
 
 import json
 
-import numpy as np
 import pytest
 
 from zel.model_files import default_model_path
@@ -175,21 +174,3 @@ class TestHuggingFace:
                                              ("ĉ", b"\t"), ("plain", b"plain"), ("日", None)])
 def test_byte_level_pieces(piece, expected):
     assert byte_level_decoder(piece) == expected
-
-
-def test_engine_ends_only_where_the_grammar_may(smollm):
-    import zel_core
-    from zel_core.leaves import Literal
-
-    engine = smollm.engine()
-    engine.state_machine = zel_core.StateMachine({0: [(Literal('{"a": 1}'), "$")]})
-    engine.reset()
-    scores = np.zeros(smollm.size, dtype=np.float32)
-    for token in smollm.encode('{"a": 1}'):
-        row = scores.copy()
-        engine.mask_scores_exactly(row)
-        assert row[token] == 0 and row[smollm.eos_token_id] == -np.inf
-        assert engine.consume(token, token_healing=False) is not None
-    row = scores.copy()
-    engine.mask_scores_exactly(row)
-    assert np.flatnonzero(row == 0).tolist() == [smollm.eos_token_id]
