@@ -148,7 +148,30 @@ def test_mask_every_dtype_shape_and_layout(dtype, shape, read_only):
     assert after == (None if memory.tobytes() == before else memory.tobytes().hex())
 
 
-def ctypes_case(name):
+class DLManagedTensor(ctypes.Structure):
+    _fields_ = [("data", ctypes.c_void_p), ("device_type", ctypes.c_int32), ("device_id", ctypes.c_int32),
+                ("ndim", ctypes.c_int32), ("code", ctypes.c_uint8), ("bits", ctypes.c_uint8),
+                ("lanes", ctypes.c_uint16), ("shape", ctypes.POINTER(ctypes.c_int64)), ("strides", ctypes.c_void_p),
+                ("byte_offset", ctypes.c_uint64), ("manager_ctx", ctypes.c_void_p), ("deleter", ctypes.c_void_p)]
+
+
+class OnDevice:
+    """A float32 array handed over as a bare DLPack capsule placing it on `device` (1: host, 2: a GPU)."""
+
+    def __init__(self, array, device):
+        self.device, self.shape = device, (ctypes.c_int64 * 2)(*array.shape)
+        self.tensor = DLManagedTensor(array.ctypes.data, device, 0, 2, 2, 32, 1, self.shape)
+
+    def __dlpack__(self, *args, **kwargs):
+        new = ctypes.pythonapi.PyCapsule_New
+        new.restype, new.argtypes = ctypes.py_object, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+        return new(ctypes.addressof(self.tensor), b"dltensor", None)
+
+    def __dlpack_device__(self):
+        return (self.device, 0)
+
+
+def foreign_case(name):
     """ctypes exports buffers without strides, which the array import must not read."""
     e, _ = make_engine(TEXTS, Literal("ab"))
     if name.startswith("sampler"):
@@ -157,18 +180,24 @@ def ctypes_case(name):
     e.steppers = [scripted(valid=["ab"])]
     if name == "1-d float32":
         return attempt(lambda: e.mask_invalid_tokens((ctypes.c_float * V)())) + [[]]
+    if name.startswith("capsule"):
+        scores = np.zeros((1, V), np.float32)
+        done = attempt(lambda: e.mask_invalid_tokens(OnDevice(scores, 1 + name.endswith("GPU"))) is not None)
+        return done + [scores[0].tolist()]
     memory = ((ctypes.c_float * V) * 1)()
     return attempt(lambda: e.mask_invalid_tokens(memory) is memory) + [list(memory[0])]
 
 
-CTYPES = {"2-d float32": ["ok", True, [0, -np.inf, 0, -np.inf, 0]], "1-d float32": ["RuntimeError", "two-", []],
-          "sampler int64": ["ok", [A], [["a", [A]]]], "sampler int32": ["ok", [A], [["a", [A]]]]}
-child_cases("ctypes", ctypes_case, [(name,) for name in CTYPES])
+MASKED = [0, -np.inf, 0, -np.inf, 0]
+FOREIGN = {"2-d float32": ["ok", True, MASKED], "1-d float32": ["RuntimeError", "two-dimensional", []],
+           "sampler int64": ["ok", [A], [["a", [A]]]], "sampler int32": ["ok", [A], [["a", [A]]]],
+           "capsule on the host": ["ok", True, MASKED], "capsule on a GPU": ["RuntimeError", "", [0.0] * V]}
+child_cases("foreign", foreign_case, [(name,) for name in FOREIGN])
 
 
-@pytest.mark.parametrize("name", list(CTYPES))
-def test_ctypes_arrays_as_scores_and_sampler_results(name):
-    (kind, result, after), expected = outcome("ctypes", name), CTYPES[name]
+@pytest.mark.parametrize("name", list(FOREIGN))
+def test_ctypes_arrays_and_dlpack_capsules(name):
+    (kind, result, after), expected = outcome("foreign", name), FOREIGN[name]
     assert [kind, after] == expected[::2]
     assert expected[1] in result if isinstance(result, str) else result == expected[1]
 
