@@ -1,6 +1,6 @@
-"""Hostile input ends in a clear Python exception or a well-defined result, never in a crash or a
-hang, and a refused argument is left as it was. What could crash or hang runs in child interpreters
-(`outcome`): a case that kills its child is reported by name and the rest go on in a new child."""
+"""Hostile input ends in a clear Python exception or a well-defined result, never in a crash or a hang,
+and a refused argument is left as it was. What could crash or hang runs in child interpreters (`outcome`):
+a case that kills its child is reported by name and the rest go on in a new child."""
 
 import ctypes
 import functools
@@ -32,8 +32,7 @@ def child_cases(kind, function, arguments):
 
 
 def run_in_children(module, keys, timeout=120):
-    """{key: module.CASES[key]()}, run in order in child interpreters. A case
-    that crashes or hangs its child gets ["crashed", how]; the rest go on."""
+    """{key: module.CASES[key]()}, in order; a case that crashes or hangs its child gets ["crashed", how]."""
     results, pending = {}, list(keys)
     while pending:
         code = f"import json, {module} as t\nfor k in {pending!r}: print(json.dumps(t.CASES[k]()), flush=True)"
@@ -72,7 +71,6 @@ def state(e):
 
 
 def on_thread(call, stack_size):
-    """call() on a thread with a stack of `stack_size` bytes."""
     result = []
     threading.stack_size(stack_size)
     try:
@@ -86,10 +84,9 @@ def on_thread(call, stack_size):
 
 # --- mask_invalid_tokens -------------------------------------------------------
 
-# Continuation "ab" allows a, ab and abx; "zz" spells no key and restricts nothing.
+# Continuation "ab" allows a, ab and abx: it blocks b and x.
 BLOCKED, BLOCKING = [B, X], {"f4": -np.inf, "f2": -np.inf, "u2": 0xFF80, "i1": -128}
 VIEWABLE = ["?", "i1", "u1", "i2", "u2", "i4", "u4", "i8", "u8", "f2", "f4", "f8", "c8", "c16"]
-DTYPES = VIEWABLE + ["M8[s]", "m8[s]", "O", ">f4", "U1"]
 SHAPES = [(), (V,), (2, V), (1, 2, V), (0, V), (2, 0), (0, 0)]
 LAYOUTS = {  # shape, byte offset and byte strides for an item size s
     "columns reversed": lambda s: ((2, V), (V - 1) * s, (V * s, -s)),
@@ -102,10 +99,10 @@ LAYOUTS = {  # shape, byte offset and byte strides for an item size s
 }
 
 
-def mask(scores):
-    e, _ = make_engine(TEXTS)
+def masking_engine():
+    e, _ = make_engine(TEXTS, Literal("ab"))
     e.steppers = [scripted(valid=["ab"])]
-    return attempt(lambda: e.mask_invalid_tokens(scores) is scores)
+    return e
 
 
 def scores_for(dtype, shape):
@@ -120,10 +117,11 @@ def scores_for(dtype, shape):
 def mask_case(dtype, shape, read_only):
     memory, scores = scores_for(dtype, shape)
     scores.flags.writeable, before = not read_only, memory.tobytes()
-    return mask(scores) + [None if memory.tobytes() == before else memory.tobytes().hex()]
+    done = attempt(lambda: masking_engine().mask_invalid_tokens(scores) is scores)
+    return done + [None if memory.tobytes() == before else memory.tobytes().hex()]
 
 
-MASKS = [(d, s, False) for d in DTYPES for s in SHAPES]
+MASKS = [(d, s, False) for d in VIEWABLE + ["M8[s]", "m8[s]", "O", ">f4", "U1"] for s in SHAPES]
 MASKS += [(d, lay, r) for d in BLOCKING for lay in LAYOUTS for r in (False, True)]
 child_cases("mask", mask_case, MASKS)
 
@@ -159,7 +157,7 @@ class OnDevice:
     """A float32 array handed over as a bare DLPack capsule placing it on `device` (1: host, 2: a GPU)."""
 
     def __init__(self, array, device):
-        self.device, self.shape = device, (ctypes.c_int64 * 2)(*array.shape)
+        self.shape = (ctypes.c_int64 * 2)(*array.shape)
         self.tensor = DLManagedTensor(array.ctypes.data, device, 0, 2, 2, 32, 1, self.shape)
 
     def __dlpack__(self, *args, **kwargs):
@@ -167,17 +165,14 @@ class OnDevice:
         new.restype, new.argtypes = ctypes.py_object, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
         return new(ctypes.addressof(self.tensor), b"dltensor", None)
 
-    def __dlpack_device__(self):
-        return (self.device, 0)
-
 
 def foreign_case(name):
     """ctypes exports buffers without strides, which the array import must not read."""
-    e, _ = make_engine(TEXTS, Literal("ab"))
+    e = masking_engine()
     if name.startswith("sampler"):
+        e.reset()
         chosen = ((ctypes.c_int64 if name == "sampler int64" else ctypes.c_int32) * 1)(A)
         return attempt(lambda: e.select_next_tokens(log_probs(), lambda scores: chosen)) + [state(e)]
-    e.steppers = [scripted(valid=["ab"])]
     if name == "1-d float32":
         return attempt(lambda: e.mask_invalid_tokens((ctypes.c_float * V)())) + [[]]
     if name.startswith("capsule"):
@@ -188,10 +183,10 @@ def foreign_case(name):
     return attempt(lambda: e.mask_invalid_tokens(memory) is memory) + [list(memory[0])]
 
 
-MASKED = [0, -np.inf, 0, -np.inf, 0]
+MASKED, PICKED = [0, -np.inf, 0, -np.inf, 0], ["ok", [A], [["a", [A]]]]
 FOREIGN = {"2-d float32": ["ok", True, MASKED], "1-d float32": ["RuntimeError", "two-dimensional", []],
-           "sampler int64": ["ok", [A], [["a", [A]]]], "sampler int32": ["ok", [A], [["a", [A]]]],
-           "capsule on the host": ["ok", True, MASKED], "capsule on a GPU": ["RuntimeError", "", [0.0] * V]}
+           "sampler int64": PICKED, "sampler int32": PICKED, "capsule on the host": ["ok", True, MASKED],
+           "capsule on a GPU": ["RuntimeError", "not live in host memory", [0.0] * V]}
 child_cases("foreign", foreign_case, [(name,) for name in FOREIGN])
 
 
@@ -206,7 +201,7 @@ def test_mask_wider_than_any_vocabulary():
     cell = np.zeros(1, np.float32)
     for columns in (2**31, 2**32):
         huge = np.lib.stride_tricks.as_strided(cell, (1, columns), (0, 0), writeable=True)
-        assert mask(huge)[0] == "ValueError" and cell[0] == 0
+        assert attempt(lambda: masking_engine().mask_invalid_tokens(huge))[0] == "ValueError" and cell[0] == 0
 
 
 # --- select_next_tokens --------------------------------------------------------
@@ -214,12 +209,11 @@ def test_mask_wider_than_any_vocabulary():
 READ_ONLY_ID = np.array([[A]], np.int64)
 READ_ONLY_ID.flags.writeable = False
 ACCEPTED = {  # the id is the first element in index order, wherever it lies in memory
-    "numpy scalar": lambda: np.int64(A), "0-d": lambda: np.array(A, np.uint32),
-    "3-d": lambda: np.array([[[A, X]]], np.uint64), "read-only": lambda: READ_ONLY_ID,
+    "numpy scalar": lambda: np.int64(A), "0-d": lambda: np.array(A, np.uint32), "read-only": lambda: READ_ONLY_ID,
+    "3-d": lambda: np.array([[[A, X]]], np.uint64), "memoryview": lambda: memoryview(np.array([A, X], np.int32)),
     "columns reversed": lambda: np.array([[X, A]], np.int64)[:, ::-1],
     "rows reversed": lambda: np.array([[X], [A]], np.int32)[::-1],
     "offset view": lambda: np.array([[X, A, X]], np.int64)[:, 1:],
-    "memoryview": lambda: memoryview(np.array([A, X], np.int32)),
 }
 REFUSED = {
     "bytes": lambda: bytes(8), "object array": lambda: np.array([[A]], object),
@@ -227,16 +221,15 @@ REFUSED = {
     "datetime": lambda: np.array([[A]], "M8[s]"), "2**63": lambda: np.array([[2**63]], np.uint64),
     "2**64 - 1": lambda: np.array([[2**64 - 1]], np.uint64), "-2**63": lambda: np.array([[-(2**63)]], np.int64)
 }
-LEAF_X = Literal("x")
 ERRORS = [KeyboardInterrupt(), SystemExit(3), type("Interrupt", (BaseException,), {})(), StopIteration(A),
           RuntimeError("bad cast"), MemoryError()]
 MUTATIONS = {  # draws, what the sampler does on call n; expected outcome, steppers, blocked ids
     "clears the steppers": ([X], lambda e, n: setattr(e, "steppers", []), ["ok", [X]], [], []),
-    "clears the steppers after a refused draw": ([X, A], lambda e, n: n == 2 and setattr(e, "steppers", []),
-                                                 ["ok", [A]], [], [X]),
+    "clears them after a refused draw": ([X, A], lambda e, n: n == 2 and setattr(e, "steppers", []),
+                                         ["ok", [A]], [], [X]),
     "resets the engine": ([X, A], lambda e, n: e.reset(), ["ok", [A]], [["a", [A]]], [X]),
     "hard-resets the engine": ([X], lambda e, n: e.reset(hard_reset=True), ["ok", [X]], [], []),
-    "installs other steppers": ([X, X], lambda e, n: n == 2 and setattr(e, "steppers", [LEAF_X.get_new_stepper()]),
+    "installs other steppers": ([X, X], lambda e, n: n == 2 and setattr(e, "steppers", [scripted()]),
                                 ["ok", [X]], [["x", [X]]], [X]),  # the score read back is the blocked one
     "collects garbage": ([X, A], lambda e, n: gc.collect(), ["ok", [A]], [["a", [A]]], [X]),
     # the inner selection moves the steppers past "a"; every outer draw of "a" then fails
@@ -331,7 +324,6 @@ def test_token_ids_beyond_31_bits_are_refused():
         z.StepperDelta.choose_best_path([z.StepperDelta(Literal("b").get_new_stepper(), "b", True)], e.vocabulary, None)
 
 
-
 # --- objects that refer to themselves, chains deep enough to exhaust a stack -----
 
 class Delegating(z.Stepper):
@@ -359,14 +351,16 @@ def walks(m, s):
             e.reset()
         except RuntimeError as error:
             raise RuntimeError(f"{error}; kept: {e.steppers[0] is kept}") from None
+
+    def engine_over_it():
+        e.steppers = [s]
+        return str(e), e.mask_invalid_tokens(np.zeros((1, V), np.float32)), e.get_current_state(), e.consume(X)
     return {"get_steppers": m.get_steppers, "str": lambda: (str(m), str(s)), "repr": lambda: (repr(m), repr(s)),
-            "==": lambda: (m == m, s == s.clone()), "get_raw_value": s.get_raw_value,
-            "get_current_value": s.get_current_value, "get_identifier": s.get_identifier,
+            "==": lambda: (m == m, s == s.clone()), "get_raw_value": s.get_raw_value, "clone": s.clone,
+            "get_current_value": s.get_current_value, "get_identifier": s.get_identifier, "branch": s.branch,
             "consume": lambda: s.consume("x"), "advance_all_basic": lambda: z.StateMachine.advance_all_basic([s], "x"),
-            "get_final_state": s.get_final_state, "branch": s.branch, "clone": s.clone, "Engine.reset": reset,
-            "Engine over the stepper": lambda: (setattr(e, "steppers", [s]), str(e),
-                                                e.mask_invalid_tokens(np.zeros((1, V), np.float32)),
-                                                e.get_current_state(), e.get_live_token_safe_output(str), e.consume(X))}
+            "get_final_state": s.get_final_state, "Engine.reset": reset, "Engine over the stepper": engine_over_it,
+            "get_live_token_safe_output": lambda: (setattr(e, "steppers", [s]), e.get_live_token_safe_output(str))}
 
 
 def count_native():
@@ -398,7 +392,7 @@ def test_self_references_are_refused_and_collected(case):
     for name, (kind, detail) in report.items():
         assert kind in ("ok", "RecursionError") or (kind == "RuntimeError" and NESTED in detail), name
         assert "kept: False" not in str(detail)
-    assert len(report) == 14 and survivors == 0
+    assert len(report) == 15 and survivors == 0
     assert report["get_steppers"][0] == "RuntimeError" or case[0] != "machine as its own edge"
 
 
@@ -469,9 +463,9 @@ def grammar_dropped_during_reset():
     return said + [len(engine.steppers), engine.state_machine]
 
 
-def steppers_dropped_with_finalizer(action):
+def finalizer_case(action, operation):
     """Finalizers of dropped Steppers run while the Engine's list is replaced: they see the old or new one."""
-    engine, spare, said = make_engine(TEXTS + [""])[0], Literal("q").get_new_stepper(), []
+    engine, spare, seen = make_engine(TEXTS + [""])[0], Literal("q").get_new_stepper(), []
 
     class Finalized(LiteralStepper):
         def __del__(self):
@@ -482,74 +476,66 @@ def steppers_dropped_with_finalizer(action):
     class Leaf(Literal):
         def get_new_stepper(self, state=None):
             return Finalized(self)
-    for operation in ("hard reset", "empty winner", "assignment"):
-        seen = []
-        engine.state_machine = z.StateMachine({0: [(Leaf("ab"), "$"), (Leaf("abx", identifier="w"), "$")]})
-        engine.reset()
-        if operation == "hard reset":
-            engine.reset(hard_reset=True)
-        elif operation == "empty winner":
-            # Only a Stepper that takes the empty token advances: the winner is empty.
-            engine.steppers = engine.steppers + [scripted()]
-            engine.select_next_tokens(np.zeros((1, 6), np.float32), lambda s: np.array([[5]]))
-        else:
-            engine.steppers = []
-        gc.collect()
-        said.append([operation, sorted(set(seen)), len(engine.steppers)])
-    return said
+    engine.state_machine = z.StateMachine({0: [(Leaf("ab"), "$"), (Leaf("abx", identifier="w"), "$")]})
+    engine.reset()
+    if operation == "hard reset":
+        engine.reset(hard_reset=True)
+    elif operation == "empty winner":  # only a Stepper that takes the empty token advances
+        engine.steppers = engine.steppers + [scripted()]
+        engine.select_next_tokens(np.zeros((1, 6), np.float32), lambda s: np.array([[5]]))
+    else:
+        engine.steppers = []
+    gc.collect()
+    return [sorted(set(seen)), len(engine.steppers)]
 
 
-def sampler_resizes_log_probs(shape):
-    engine = make_engine(TEXTS, z.StateMachine({0: [(Literal("ab"), 1)], 1: [(Literal("c"), "$")]}))[0]
-    calls = []
-
-    def sampler(log_probs):
-        calls.append(1)
-        if len(calls) == 1:
-            log_probs.resize(shape, refcheck=False)  # frees the memory the Engine viewed
-        return np.array([[4 if len(calls) < 3 else 0]])  # the same token again, then "a"
-    try:
-        chosen = engine.select_next_tokens(np.zeros((1, 5), np.float32), sampler)
-        return [chosen, len(calls), engine.steppers[0].get_raw_value()]
-    except RuntimeError as error:
-        return ["refused", "changed shape" in str(error), engine.steppers[0].get_raw_value()]
-
-
-def override_resizes_scores(shape):
-    engine, scores = make_engine(TEXTS)[0], np.zeros((1, 5), np.float32)
+def resized_case(who, shape):
+    """The sampler resizes log_probs, or an override the scores, in place: freeing what the Engine viewed."""
+    engine, scores, calls = make_engine(TEXTS)[0], np.zeros((1, 5), np.float32), []
 
     class Resizing(z.Stepper):
         def get_valid_continuations(self):
             scores.resize(shape, refcheck=False)
             return ["ab"]
+
+    def sampler(log_probs):
+        calls.append(1)
+        if len(calls) == 1:
+            log_probs.resize(shape, refcheck=False)
+        return np.array([[ABX if len(calls) < 3 else A]])  # the same token again, then "a"
     engine.steppers = [Resizing(z.StateMachine())]
     try:
-        return engine.mask_invalid_tokens(scores).tolist()
+        if who == "override":
+            return engine.mask_invalid_tokens(scores).tolist()
+        engine.state_machine = z.StateMachine({0: [(Literal("ab"), 1)], 1: [(Literal("c"), "$")]})
+        engine.reset()
+        return [engine.select_next_tokens(scores, sampler), len(calls), state(engine)]
     except RuntimeError as error:
-        return ["refused", "changed shape" in str(error)]
+        return ["refused", "changed shape" in str(error), state(engine)]
 
 
-def finalizer(seen):
-    return [[operation, seen, len(seen) - 1] for operation in ("hard reset", "empty winner", "assignment")]
+child_cases("reentrant", grammar_dropped_during_reset, [()])
+FINALIZED = [(a, o) for a in ("reads", "assigns", "hard-resets", "consumes")
+             for o in ("hard reset", "empty winner", "assignment")]
+child_cases("finalizer", finalizer_case, FINALIZED)
+RESIZED = {("sampler", (1, 5)): [[A], 3, [["a", [A]]]], ("sampler", (1, 100_000)): ["refused", True, [["", []]]],
+           ("override", (1, 5)): [MASKED], ("override", (1, 100_000)): ["refused", True, [["", []]]]}
+child_cases("resized", resized_case, list(RESIZED))
 
 
-REENTRANT = {  # Python changing the objects of the operation it runs in: the operation goes on or refuses
-    "grammar dropped during reset": (grammar_dropped_during_reset, ["grammar freed", 1, None]),
-    **{f"finalizer {action} the steppers": (functools.partial(steppers_dropped_with_finalizer, action),
-                                            finalizer([0, 1] if action == "assigns" else [0]))
-       for action in ["reads", "assigns", "hard-resets", "consumes"]},
-    "sampler resizes log_probs in place": (functools.partial(sampler_resizes_log_probs, (1, 5)), [[0], 3, "a"]),
-    "sampler resizes log_probs": (functools.partial(sampler_resizes_log_probs, (1, 100_000)), ["refused", True, ""]),
-    "override resizes scores in place": (functools.partial(override_resizes_scores, (1, 5)),
-                                         [[0.0, -np.inf, 0.0, -np.inf, 0.0]]),
-    "override resizes scores": (functools.partial(override_resizes_scores, (1, 100_000)), ["refused", True]),
-}
-CASES.update({repr(("reentrant", name)): call for name, (call, _) in REENTRANT.items()})
+def test_grammar_dropped_by_an_override_during_reset():
+    assert outcome("reentrant") == ["grammar freed", 1, None]
 
 
-@pytest.mark.parametrize("name", list(REENTRANT))
-def test_operation_survives_python_changing_its_objects(name):
-    assert outcome("reentrant", name) == REENTRANT[name][1]
+@pytest.mark.parametrize("case", FINALIZED, ids=str)
+def test_finalizers_see_the_old_or_the_new_stepper_list(case):
+    seen = [0, 1] if case[0] == "assigns" else [0]  # after assigning, the one it assigned
+    assert outcome("finalizer", *case) == [seen, len(seen) - 1]
+
+
+@pytest.mark.parametrize("case", list(RESIZED), ids=str)
+def test_resizing_the_scores_in_python_is_survived_or_refused(case):
+    assert outcome("resized", *case) == RESIZED[case]
 
 
 # --- long texts ----------------------------------------------------------------
@@ -613,9 +599,9 @@ class GeneratedContinuations(z.Stepper):
         yield "a"
 
 
-def engine_over(steppers, encode=None):
+def engine_over(stepper, encode=None):
     e = z.Engine({f"<{i}>": i for i in range(V)}, encode, Tokenizer(TEXTS).decode)
-    e.steppers = steppers
+    e.steppers = [stepper]
     return e
 
 
@@ -623,32 +609,32 @@ def select_with(result):
     return make_engine(TEXTS, Literal("ab"))[0].select_next_tokens(log_probs(), lambda scores: result)
 
 
-BAD_CAST = "bad cast"
+CAST = "bad cast"
 MISTAKES = {  # call, exception type, message (None: any), the note's start (None: no note)
-    "sampler returns an int": (lambda: select_with(A), RuntimeError, BAD_CAST, "the sampler returned int, "
+    "sampler returns an int": (lambda: select_with(A), RuntimeError, CAST, "the sampler returned int, "
                                "expected an array holding the chosen token id, such as [[id]] of int32"),
-    "sampler returns a list": (lambda: select_with([A]), RuntimeError, BAD_CAST, "the sampler returned list"),
-    "decode_function returns an int": (lambda: z.Engine({"k": 0}, None, lambda ids: 5), RuntimeError, BAD_CAST,
+    "sampler returns a list": (lambda: select_with([A]), RuntimeError, CAST, "the sampler returned list"),
+    "decode_function returns an int": (lambda: z.Engine({"k": 0}, None, lambda ids: 5), RuntimeError, CAST,
                                        "decode_function returned int, expected a str"),
-    "encode_function returns a str": (lambda: engine_over([scripted()], lambda text: "a").consume_text("a"),
-                                      RuntimeError, BAD_CAST, "encode_function returned str, expected a list of token ids"),
+    "encode_function returns a str": (lambda: engine_over(scripted(), lambda text: "a").consume_text("a"),
+                                      RuntimeError, CAST, "encode_function returned str, expected a list of token ids"),
     "decode_function is None": (lambda: z.Engine({"k": 0}, None, None), RuntimeError,
                                 "decode_function is None: pass a callable that maps a list of token ids to str", None),
-    "encode_function is None": (lambda: engine_over([scripted()]).consume_text("a"), RuntimeError,
+    "encode_function is None": (lambda: engine_over(scripted()).consume_text("a"), RuntimeError,
                                 "encode_function is None: pass a callable that maps a str to a list of token ids", None),
     "vocabulary key with a lone surrogate": (lambda: z.Engine({"\ud800": 0}, None, str), UnicodeEncodeError, None,
                                              "Engine(): the vocabulary key '\\ud800' is not valid text"),
-    "override answers numpy.bool": (lambda: str(NumpyBoolAnswer(z.StateMachine())), RuntimeError, BAD_CAST,
+    "override answers numpy.bool": (lambda: str(NumpyBoolAnswer(z.StateMachine())), RuntimeError, CAST,
                                     "NumpyBoolAnswer.has_reached_accept_state returned numpy.bool, expected True or False"),
-    "override yields its answer": (lambda: engine_over([GeneratedContinuations(z.StateMachine())]).compute_token_mask(V),
-                                   RuntimeError, BAD_CAST,
+    "override yields its answer": (lambda: engine_over(GeneratedContinuations(z.StateMachine())).compute_token_mask(V),
+                                   RuntimeError, CAST,
                                    "GeneratedContinuations.get_valid_continuations returned generator, expected a list of str"),
     "winning token not in the vocabulary": (
         lambda: z.StepperDelta.choose_best_path([z.StepperDelta(Literal("ab").get_new_stepper(), "zz", True)],
                                                 z.TrieMap(), None),
         IndexError, "Couldn't find key.", "choose_best_path(): the winning token 'zz' is not a key of the TrieMap given"),
-    "big-endian scores": (lambda: engine_over([scripted()]).mask_invalid_tokens(np.zeros((1, V), ">f4")), TypeError,
-                          None, None),
+    "big-endian scores": (lambda: engine_over(scripted()).mask_invalid_tokens(np.zeros((1, V), ">f4")), TypeError,
+                          "other byte order (format '>f')", None),
 }
 
 
@@ -657,7 +643,6 @@ def test_mistakes_are_explained(name):
     call, error_type, message, note = MISTAKES[name]
     with pytest.raises(error_type) as caught:
         call()
-    assert message is None or str(caught.value) == message
+    assert message is None or (message in str(caught.value) if error_type is TypeError else str(caught.value) == message)
     notes = getattr(caught.value, "__notes__", [])
     assert (note is None and not notes) or (len(notes) == 1 and notes[0].startswith(note))
-    assert name != "big-endian scores" or "other byte order (format '>f')" in str(caught.value)
