@@ -13,28 +13,19 @@ from engine_kit import run_isolated, scripted
 from zel.leaves import CharacterClass, Literal, LiteralStepper
 
 
-class Machine(z.StateMachine):
-    pass
-
-
-class Step(z.Stepper):
-    pass
-
-
-class Leaf(Literal):
-    pass
+# Python subclasses: their objects have a Python side that cycles can pass through.
+Machine, Step = type("Machine", (z.StateMachine,), {}), type("Step", (z.Stepper,), {})
+Leaf = type("Leaf", (Literal,), {})
 
 
 def engine_whose_leaf_owns_it(tokens=()):
     """An Engine whose leaf refers back to it. The middle machine is native: reset and the tokens
     make native-only Steppers (without Python objects)."""
     engine = z.Engine({"a": 0, "b": 1}, None, lambda ids: "ab"[ids[0]])
-    leaf = Leaf("abab")
-    leaf.owner = engine
+    (leaf := Leaf("abab")).owner = engine
     engine.state_machine = Machine({0: [(z.StateMachine({0: [(leaf, "$")]}), "$")]})
     engine.reset()
-    for token in tokens:
-        assert engine.consume(token) == token
+    assert [engine.consume(token) for token in tokens] == list(tokens)
     return engine
 
 
@@ -70,13 +61,11 @@ def test_cycle_is_collected(kind):
 
 def test_objects_only_native_code_refers_to_stay_alive():
     leaf, cyclic = Machine(), Machine()
-    m = z.StateMachine({0: [(leaf, "$")]})
     cyclic.state_graph = {0: [(cyclic, "$"), (leaf, 1)]}
-    holder = z.Stepper(m)
-    holder.history = [Step(leaf)]
+    holder = z.Stepper(m := z.StateMachine({0: [(leaf, "$")]}))
+    holder.history, holder.sub_stepper = [Step(leaf)], Step(leaf)
     holder.history[0].tag = "kept"
-    holder.sub_stepper = Step(leaf)
-    refs = [weakref.ref(leaf), weakref.ref(holder.history[0]), weakref.ref(cyclic), weakref.ref(holder.sub_stepper)]
+    refs = [weakref.ref(o) for o in (leaf, holder.history[0], cyclic, holder.sub_stepper)]
     del leaf, cyclic
     gc.collect()
     assert refs[2]() is None and holder.history[0].tag == "kept"
@@ -93,8 +82,7 @@ def test_native_only_steppers_shared_between_live_engines_keep_what_they_reach()
     leaves = [weakref.ref(o) for o in gc.get_objects() if isinstance(o, LiteralStepper)
               and getattr(o.state_machine, "owner", None) in (first, second)]
     gc.collect()
-    assert leaves and all(r() is not None for r in leaves)
-    assert [e.consume(1) for e in (first, second)] == [1, 1]
+    assert leaves and all(r() is not None for r in leaves) and [e.consume(1) for e in (first, second)] == [1, 1]
     assert [s.get_raw_value() for e in (first, second) for s in e.steppers] == ["ab", "ab"]
     refs = [weakref.ref(first.state_machine), weakref.ref(second.state_machine)]
     second.reset()
@@ -105,11 +93,11 @@ def test_native_only_steppers_shared_between_live_engines_keep_what_they_reach()
 
 def references_reported():
     """[objects watched, the names of those the collector is told of more often than they are held]."""
-    keep, archived, original = [], Step(z.StateMachine()), z.Stepper(z.StateMachine())
+    archived, original = Step(z.StateMachine()), z.Stepper(z.StateMachine())
     archived.tag = "archived"
     original.add_to_history(archived)  # clones share their history cells and sub-Steppers
     original.sub_stepper = Step(z.StateMachine())
-    keep += [original, original.clone(), original.clone().clone()]
+    keep = [original, original.clone(), original.clone().clone()]
     # Native-only Steppers sharing cells and sub-Steppers, within an Engine and with another's
     first, second = engine_whose_leaf_owns_it((0, 1)), engine_whose_leaf_owns_it((0,))
     second.steppers = second.steppers + [s.clone() for s in first.steppers]
@@ -148,15 +136,11 @@ BAD_RESULT, READ_ONLY = np.array([[A]], dtype=object), np.zeros((1, len(TEXTS)),
 READ_ONLY.flags.writeable = False
 
 
-def encode(text):
-    return [TEXTS.index(c) for c in text]
-
-
 def decode(ids):
     return "".join(TEXTS[i] for i in ids)
 
 
-SHARED = [WORD, DIGITS, VOCABULARY, TRIE, BAD_RESULT, READ_ONLY, encode, decode]
+SHARED = [WORD, DIGITS, VOCABULARY, TRIE, BAD_RESULT, READ_ONLY, decode]
 
 
 def grammar(cls=z.StateMachine):
@@ -173,15 +157,15 @@ def grammars_steppers_and_deltas(kept):
     twin.clone_of_self = twin.clone()
     twin.clone_of_self.original = twin
     twin.add_to_history(twin.clone_of_self)
-    twin.sub_stepper = WORD.get_new_stepper()
-    twin.sub_stepper.owner = twin
+    (sub := WORD.get_new_stepper()).owner = twin
+    twin.sub_stepper = sub
     assert repr(twin) and str(twin) and [s.get_raw_value() for s in steppers] == ["ab12"]
     holder = Step(grammar())  # holds deltas, one of which holds it
     holder.deltas = z.StateMachine.advance_all(grammar().get_steppers(), "abx", TRIE)
     holder.deltas.append(z.StepperDelta(holder, "ab", True))
     ids, chosen = z.StepperDelta.choose_best_path(holder.deltas, TRIE, {AB: [AB, ONE]})
     assert ids == [AB, ONE] and chosen and sorted(holder.deltas) and str(holder.deltas[0])
-    kept += [m, twin, twin.clone_of_self, twin.sub_stepper, holder]
+    kept += [m, twin, twin.clone_of_self, sub, holder]
 
 
 def raising(scores):
@@ -195,13 +179,11 @@ def engines(kept):
         if engine is not None:
             engine.get_current_state()
         return decode(ids)
-    engine = z.Engine(VOCABULARY, encode, decode_via_engine)
+    engine = z.Engine(VOCABULARY, lambda text: [TEXTS.index(c) for c in text], decode_via_engine)
     engine.state_machine = grammar()
     engine.reset()
-    scores = np.zeros((1, len(TEXTS)), np.float32)
-    engine.mask_invalid_tokens(scores)
-    assert engine.select_next_tokens(scores, lambda s: np.array([[AB]])) == [AB]
-    assert engine.consume(ONE) == ONE
+    engine.mask_invalid_tokens(scores := np.zeros((1, len(TEXTS)), np.float32))
+    assert engine.select_next_tokens(scores, lambda s: np.array([[AB]])) == [AB] and engine.consume(ONE) == ONE
     engine.consume_text("2")
     assert engine.get_live_token_safe_output(decode_via_engine) == ("ab12", "digits")
     engine.steppers = engine.steppers + [scripted()]
