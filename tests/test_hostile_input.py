@@ -1,6 +1,5 @@
-"""Hostile input ends in a clear Python exception or a well-defined result, never in a crash or a hang,
-and a refused argument is left as it was. What could crash or hang runs in child interpreters (`outcome`):
-a case that kills its child is reported by name and the rest go on in a new child."""
+"""Hostile input ends in a clear exception or a defined result, never a crash or hang; a refused argument
+is left as it was. What could crash runs in child interpreters (`outcome`), each case reported by name."""
 
 import ctypes
 import functools
@@ -211,16 +210,11 @@ READ_ONLY_ID.flags.writeable = False
 ACCEPTED = {  # the id is the first element in index order, wherever it lies in memory
     "numpy scalar": lambda: np.int64(A), "0-d": lambda: np.array(A, np.uint32), "read-only": lambda: READ_ONLY_ID,
     "3-d": lambda: np.array([[[A, X]]], np.uint64), "memoryview": lambda: memoryview(np.array([A, X], np.int32)),
-    "columns reversed": lambda: np.array([[X, A]], np.int64)[:, ::-1],
-    "rows reversed": lambda: np.array([[X], [A]], np.int32)[::-1],
-    "offset view": lambda: np.array([[X, A, X]], np.int64)[:, 1:],
+    "reversed": lambda: np.array([[X], [A]], np.int32)[::-1], "offset": lambda: np.array([[X, A]], np.int64)[:, 1:],
 }
-REFUSED = {
-    "bytes": lambda: bytes(8), "object array": lambda: np.array([[A]], object),
-    "big-endian": lambda: np.array([[A]], ">i8"), "complex": lambda: np.array([[A]], np.complex64),
-    "datetime": lambda: np.array([[A]], "M8[s]"), "2**63": lambda: np.array([[2**63]], np.uint64),
-    "2**64 - 1": lambda: np.array([[2**64 - 1]], np.uint64), "-2**63": lambda: np.array([[-(2**63)]], np.int64)
-}
+REFUSED = {"bytes": lambda: bytes(8), "objects": lambda: np.array([[A]], object), "-2**63": lambda: np.array([[-2**63]]),
+           "datetime": lambda: np.array([[A]], "M8[s]"), "big-endian": lambda: np.array([[A]], ">i8"),
+           "2**63": lambda: np.array([[2**63]], np.uint64), "2**64 - 1": lambda: np.array([[2**64 - 1]], np.uint64)}
 ERRORS = [KeyboardInterrupt(), SystemExit(3), type("Interrupt", (BaseException,), {})(), StopIteration(A),
           RuntimeError("bad cast"), MemoryError()]
 MUTATIONS = {  # draws, what the sampler does on call n; expected outcome, steppers, blocked ids
@@ -308,11 +302,10 @@ def test_token_ids_beyond_31_bits_are_refused():
     e.reset()
     before, a_delta = e.steppers, [z.StepperDelta(Literal("a").get_new_stepper(), "a", True)]
     wide = z.TrieMap().insert_all([("a", 0), ("b", 2**32 - 1)])
-    for call in [lambda: z.Engine({"a": 2**31}, None, str),
+    for call in [lambda: z.Engine({"a": 2**31}, None, str), lambda: setattr(e, "reverse_vocabulary", {2**31: "a"}),
                  lambda: z.Engine({"a": 0}, None, str, control_tokens=[2**32 - 1]),
-                 lambda: setattr(e, "reverse_vocabulary", {2**31: "a"}),
-                 lambda: setattr(e, "multi_token_mapping", {2**31: [0]}),
-                 lambda: setattr(e, "multi_token_mapping", {0: [0, 2**31]}), lambda: setattr(e, "vocabulary", wide),
+                 lambda: setattr(e, "multi_token_mapping", {2**31: [0]}), lambda: setattr(e, "vocabulary", wide),
+                 lambda: setattr(e, "multi_token_mapping", {0: [0, 2**31]}),
                  lambda: z.StepperDelta.choose_best_path(a_delta, e.vocabulary, {0: [2**31]}),
                  lambda: z.StepperDelta.choose_best_path(a_delta, e.vocabulary, {2**31: [0]})]:
         with pytest.raises(ValueError, match=re.escape("token ids run from 0 to 2**31 - 1")):
@@ -351,16 +344,14 @@ def walks(m, s):
             e.reset()
         except RuntimeError as error:
             raise RuntimeError(f"{error}; kept: {e.steppers[0] is kept}") from None
-
-    def engine_over_it():
-        e.steppers = [s]
-        return str(e), e.mask_invalid_tokens(np.zeros((1, V), np.float32)), e.get_current_state(), e.consume(X)
     return {"get_steppers": m.get_steppers, "str": lambda: (str(m), str(s)), "repr": lambda: (repr(m), repr(s)),
             "==": lambda: (m == m, s == s.clone()), "get_raw_value": s.get_raw_value, "clone": s.clone,
             "get_current_value": s.get_current_value, "get_identifier": s.get_identifier, "branch": s.branch,
             "consume": lambda: s.consume("x"), "advance_all_basic": lambda: z.StateMachine.advance_all_basic([s], "x"),
-            "get_final_state": s.get_final_state, "Engine.reset": reset, "Engine over the stepper": engine_over_it,
-            "get_live_token_safe_output": lambda: (setattr(e, "steppers", [s]), e.get_live_token_safe_output(str))}
+            "get_final_state": s.get_final_state, "Engine.reset": reset,
+            "Engine over the stepper": lambda: (setattr(e, "steppers", [s]), str(e), e.get_current_state(),
+                                                e.mask_invalid_tokens(np.zeros((1, V), np.float32)),
+                                                e.get_live_token_safe_output(str), e.consume(X))}
 
 
 def count_native():
@@ -392,7 +383,7 @@ def test_self_references_are_refused_and_collected(case):
     for name, (kind, detail) in report.items():
         assert kind in ("ok", "RecursionError") or (kind == "RuntimeError" and NESTED in detail), name
         assert "kept: False" not in str(detail)
-    assert len(report) == 15 and survivors == 0
+    assert len(report) == 14 and survivors == 0
     assert report["get_steppers"][0] == "RuntimeError" or case[0] != "machine as its own edge"
 
 
@@ -541,8 +532,7 @@ def test_resizing_the_scores_in_python_is_survived_or_refused(case):
 # --- long texts ----------------------------------------------------------------
 
 def long_text_case(name):
-    """Spelling looks at no more of a text than the longest key: a search over
-    every length of the rest made spelling cubic in the text's length."""
+    """Spelling looks at no more of a text than the longest key (searching every length was cubic)."""
     if "Ctrl-C" in name:
         return interrupted_spelling()
     texts, text = (["a", "a" * 16_000, "b"], "a" * 200_000) if "key" in name else (["a", "aa", "b"], "a" * 100_001)
@@ -559,8 +549,7 @@ def long_text_case(name):
 
 
 def interrupted_spelling():
-    """Every position of a long continuation is tried against 500 key lengths
-    before "a" matches: minutes of native work, interrupted by a timer."""
+    """Each position of a long continuation tried against 500 key lengths: minutes, interrupted by a timer."""
     texts = ["a"] + ["b" * n for n in range(2, 502)]
     engine = z.Engine({f"<{i}>": i for i in range(len(texts))}, None, lambda ids: texts[ids[0]])
 
@@ -594,11 +583,6 @@ class NumpyBoolAnswer(z.Stepper):
         return np.bool_(True)
 
 
-class GeneratedContinuations(z.Stepper):
-    def get_valid_continuations(self):
-        yield "a"
-
-
 def engine_over(stepper, encode=None):
     e = z.Engine({f"<{i}>": i for i in range(V)}, encode, Tokenizer(TEXTS).decode)
     e.steppers = [stepper]
@@ -613,7 +597,6 @@ CAST = "bad cast"
 MISTAKES = {  # call, exception type, message (None: any), the note's start (None: no note)
     "sampler returns an int": (lambda: select_with(A), RuntimeError, CAST, "the sampler returned int, "
                                "expected an array holding the chosen token id, such as [[id]] of int32"),
-    "sampler returns a list": (lambda: select_with([A]), RuntimeError, CAST, "the sampler returned list"),
     "decode_function returns an int": (lambda: z.Engine({"k": 0}, None, lambda ids: 5), RuntimeError, CAST,
                                        "decode_function returned int, expected a str"),
     "encode_function returns a str": (lambda: engine_over(scripted(), lambda text: "a").consume_text("a"),
@@ -626,9 +609,6 @@ MISTAKES = {  # call, exception type, message (None: any), the note's start (Non
                                              "Engine(): the vocabulary key '\\ud800' is not valid text"),
     "override answers numpy.bool": (lambda: str(NumpyBoolAnswer(z.StateMachine())), RuntimeError, CAST,
                                     "NumpyBoolAnswer.has_reached_accept_state returned numpy.bool, expected True or False"),
-    "override yields its answer": (lambda: engine_over(GeneratedContinuations(z.StateMachine())).compute_token_mask(V),
-                                   RuntimeError, CAST,
-                                   "GeneratedContinuations.get_valid_continuations returned generator, expected a list of str"),
     "winning token not in the vocabulary": (
         lambda: z.StepperDelta.choose_best_path([z.StepperDelta(Literal("ab").get_new_stepper(), "zz", True)],
                                                 z.TrieMap(), None),

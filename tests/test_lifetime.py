@@ -37,6 +37,7 @@ LINKS = {  # a Machine m and Steps s and t linked into a cycle
     "machine as its own edge": lambda m, s, t: setattr(m, "state_graph", {0: [(m, "$")]}),
     "machines name each other": lambda m, s, t: setattr(m, "state_graph", {0: [(Machine({0: [(m, 1)]}), 1)]}),
     "machine holds its Stepper": lambda m, s, t: (setattr(m, "stepper", s), setattr(s, "state_machine", m)),
+    "a delta holds its Stepper": lambda m, s, t: setattr(s, "deltas", [z.StepperDelta(s, "ab", True)]),
 }
 ENGINE_CYCLES = {"Engine, native-only Steppers, leaf": (), "after one token": (0,), "after three": (0, 1, 0)}
 
@@ -60,32 +61,20 @@ def test_cycle_is_collected(kind):
 
 
 def test_objects_only_native_code_refers_to_stay_alive():
-    leaf, cyclic = Machine(), Machine()
-    cyclic.state_graph = {0: [(cyclic, "$"), (leaf, 1)]}
-    holder = z.Stepper(m := z.StateMachine({0: [(leaf, "$")]}))
-    holder.history, holder.sub_stepper = [Step(leaf)], Step(leaf)
-    holder.history[0].tag = "kept"
-    refs = [weakref.ref(o) for o in (leaf, holder.history[0], cyclic, holder.sub_stepper)]
-    del leaf, cyclic
-    gc.collect()
-    assert refs[2]() is None and holder.history[0].tag == "kept"
-    clone = holder.clone()  # one Python object per native object, whoever asks
-    assert m.state_graph[0][0][0] is refs[0]() is holder.sub_stepper.state_machine is clone.sub_stepper.state_machine
-    assert holder.history[0] is refs[1]() is clone.history[0] and clone.sub_stepper is refs[3]()
-    assert len(m.get_steppers()) == 1
-
-
-def test_native_only_steppers_shared_between_live_engines_keep_what_they_reach():
+    holder = z.Stepper(z.StateMachine())
+    holder.history, holder.sub_stepper = [Step(z.StateMachine())], Step(z.StateMachine())
+    holder.history[0].tag = holder.sub_stepper.tag = "kept"
     first, second = engine_whose_leaf_owns_it((0,)), engine_whose_leaf_owns_it()
     second.steppers = [s.clone() for s in first.steppers]  # clones share native-only sub-Steppers
     # (found without asking the native-only Steppers, which would give them Python objects)
     leaves = [weakref.ref(o) for o in gc.get_objects() if isinstance(o, LiteralStepper)
               and getattr(o.state_machine, "owner", None) in (first, second)]
     gc.collect()
+    assert holder.history[0].tag == holder.sub_stepper.tag == "kept"
     assert leaves and all(r() is not None for r in leaves) and [e.consume(1) for e in (first, second)] == [1, 1]
     assert [s.get_raw_value() for e in (first, second) for s in e.steppers] == ["ab", "ab"]
     refs = [weakref.ref(first.state_machine), weakref.ref(second.state_machine)]
-    second.reset()
+    second.reset()  # once nothing is shared, both cycles go
     del first, second
     gc.collect()
     assert [r() for r in refs] == [None, None]
@@ -131,7 +120,6 @@ TEXTS = ["a", "b", "ab", "1", "2", "x"]
 A, B, AB, ONE, TWO, X = range(len(TEXTS))
 VOCABULARY = {f"<{i}>": i for i in range(len(TEXTS))}
 WORD, DIGITS = Literal("ab"), CharacterClass("12", identifier="digits")
-TRIE = z.TrieMap().insert_all([(t, i) for i, t in enumerate(TEXTS)])
 BAD_RESULT, READ_ONLY = np.array([[A]], dtype=object), np.zeros((1, len(TEXTS)), np.float32)
 READ_ONLY.flags.writeable = False
 
@@ -140,32 +128,11 @@ def decode(ids):
     return "".join(TEXTS[i] for i in ids)
 
 
-SHARED = [WORD, DIGITS, VOCABULARY, TRIE, BAD_RESULT, READ_ONLY, decode]
+SHARED = [WORD, DIGITS, VOCABULARY, BAD_RESULT, READ_ONLY, decode]
 
 
-def grammar(cls=z.StateMachine):
-    return cls({0: [(WORD, 1)], 1: [(DIGITS, "$")]}, identifier="pair")
-
-
-def grammars_steppers_and_deltas(kept):
-    m = grammar(Machine)
-    m.me, m.state_graph = m, {**m.state_graph, 2: [(m, "$")]}  # an edge to itself, off the walked path
-    steppers = z.StateMachine({0: [(m, "$")]}).get_steppers()
-    for token in ["a", "b1", "2"]:
-        steppers = z.StateMachine.advance_all_basic(steppers, token)
-    twin = Step(m)
-    twin.clone_of_self = twin.clone()
-    twin.clone_of_self.original = twin
-    twin.add_to_history(twin.clone_of_self)
-    (sub := WORD.get_new_stepper()).owner = twin
-    twin.sub_stepper = sub
-    assert repr(twin) and str(twin) and [s.get_raw_value() for s in steppers] == ["ab12"]
-    holder = Step(grammar())  # holds deltas, one of which holds it
-    holder.deltas = z.StateMachine.advance_all(grammar().get_steppers(), "abx", TRIE)
-    holder.deltas.append(z.StepperDelta(holder, "ab", True))
-    ids, chosen = z.StepperDelta.choose_best_path(holder.deltas, TRIE, {AB: [AB, ONE]})
-    assert ids == [AB, ONE] and chosen and sorted(holder.deltas) and str(holder.deltas[0])
-    kept += [m, twin, twin.clone_of_self, sub, holder]
+def grammar():
+    return z.StateMachine({0: [(WORD, 1)], 1: [(DIGITS, "$")]}, identifier="pair")
 
 
 def raising(scores):
@@ -204,13 +171,13 @@ def measure():
     return len(objects), native, [sys.getrefcount(o) for o in SHARED]
 
 
-@pytest.mark.parametrize("body", [grammars_steppers_and_deltas, engines], ids=lambda body: body.__name__)
-def test_loops_leave_nothing_behind(body):
-    body([])  # the first pass fills caches and free lists
+def test_engines_built_and_dropped_leave_nothing_behind():
+    # (Native objects left alive fail the suite at exit, through the binding library's leak report.)
+    engines([])  # the first pass fills caches and free lists
     count, native, refcounts = measure()
     kept = []
     for _ in range(20):
-        body(kept)
+        engines(kept)
     alive = [weakref.ref(o) for o in kept]
     del kept
     gc.collect()

@@ -67,15 +67,13 @@ def test_samplers_never_choose_minus_infinity(sampler, dtype):
     scores[0, allowed] = -50.0
     scores[0, 17] = -1e4 if dtype == np.float32 else -6e4  # vanishing but allowed
     scores[0, [5, 99_999]] = np.nan
-    for _ in range(50):
-        chosen = sampler(scores)
-        assert chosen.shape == (1, 1) and chosen.dtype == np.int32 and chosen[0, 0] in allowed
+    chosen = np.concatenate([sampler(scores) for _ in range(50)], axis=1)
+    assert chosen.shape == (1, 50) and chosen.dtype == np.int32 and set(chosen[0]) <= set(allowed)
     with pytest.raises(ValueError):
         sampler(np.full((1, 10), -np.inf, dtype))
 
 
-# P(first) for probabilities 0.7 and 0.3 raised to 1 / temperature.
-@pytest.mark.parametrize("temperature, expected", [(1.0, 0.7), (0.5, 0.845), (2.0, 0.604)])
+@pytest.mark.parametrize("temperature, expected", [(0.5, 0.845), (2.0, 0.604)])  # 0.7 and 0.3 to 1 / t
 def test_random_sampler_follows_probabilities_and_seed(temperature, expected):
     scores = np.array([[np.log(0.7), -np.inf, np.log(0.3)]], dtype=np.float32)
     first, again = make_random_sampler(5, temperature), make_random_sampler(5, temperature)
