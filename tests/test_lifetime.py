@@ -9,7 +9,7 @@ import weakref
 import numpy as np
 import pytest
 import zel_core as z
-from engine_kit import run_isolated, scripted
+from engine_kit import Sampler, run_isolated, scripted
 from zel.leaves import CharacterClass, Literal, LiteralStepper
 
 
@@ -19,8 +19,7 @@ Leaf = type("Leaf", (Literal,), {})
 
 
 def engine_whose_leaf_owns_it(tokens=()):
-    """An Engine whose leaf refers back to it. The middle machine is native: reset and the tokens
-    make native-only Steppers (without Python objects)."""
+    """An Engine whose leaf refers back to it; the middle machine's Steppers are native-only."""
     engine = z.Engine({"a": 0, "b": 1}, None, lambda ids: "ab"[ids[0]])
     (leaf := Leaf("abab")).owner = engine
     engine.state_machine = Machine({0: [(z.StateMachine({0: [(leaf, "$")]}), "$")]})
@@ -101,7 +100,7 @@ def references_reported():
             if id(referent) in reports:
                 reports[id(referent)] += 1
     del holder, referent
-    # The collector frees an object once the reports reach its count (less getrefcount's and o's).
+    # The collector frees an object once reports reach its count (less getrefcount's and o's)
     return [len(watched), [type(o).__name__ for key, o in watched.items() if reports[key] > sys.getrefcount(o) - 2]]
 
 
@@ -113,8 +112,6 @@ def test_no_reference_is_reported_more_often_than_it_is_held():
     count, over = json.loads(done.stdout)
     assert count > 10 and over == []
 
-
-# --- loops ---------------------------------------------------------------------
 
 TEXTS = ["a", "b", "ab", "1", "2", "x"]
 A, B, AB, ONE, TWO, X = range(len(TEXTS))
@@ -135,10 +132,6 @@ def grammar():
     return z.StateMachine({0: [(WORD, 1)], 1: [(DIGITS, "$")]}, identifier="pair")
 
 
-def raising(scores):
-    raise LookupError("its traceback holds the frames that hold the Engine")
-
-
 def engines(kept):
     engine = None
 
@@ -155,7 +148,7 @@ def engines(kept):
     assert engine.get_live_token_safe_output(decode_via_engine) == ("ab12", "digits")
     engine.steppers = engine.steppers + [scripted()]
     for call, error in [(lambda: engine.select_next_tokens(scores, lambda s: BAD_RESULT), RuntimeError),
-                        (lambda: engine.select_next_tokens(scores, raising), LookupError),
+                        (lambda: engine.select_next_tokens(scores, Sampler(LookupError())), LookupError),
                         (lambda: engine.mask_invalid_tokens(READ_ONLY), RuntimeError),
                         (lambda: z.Engine(VOCABULARY, None, lambda ids: b"ab"), RuntimeError),
                         (lambda: z.StateMachine({0: [(None, "$")]}), TypeError)]:
