@@ -6,7 +6,6 @@ import functools
 import gc
 import json
 import os
-import re
 import signal
 import subprocess
 import threading
@@ -35,7 +34,7 @@ def all_outcomes(timeout=120):
     """{key: CASES[key]()}, in order; a case that crashes or hangs its child gets ["crashed", how]."""
     results, pending = {}, list(CASES)
     while pending:
-        code = f"import json, test_hostile_input as t\nfor k in {pending!r}: print(json.dumps(t.CASES[k]()), flush=True)"
+        code = f"import json, {__name__} as t\nfor k in {pending!r}: print(json.dumps(t.CASES[k]()), flush=True)"
         try:
             done = run_isolated(code, timeout)
             out, failed = done.stdout, done.returncode and f"exit status {done.returncode}: {done.stderr[-3000:]}"
@@ -73,7 +72,6 @@ def on_thread(call, stack_size):
     return result[0]
 
 
-# Continuation "ab" allows a, ab and abx: it blocks b and x.
 BLOCKED, BLOCKING = [B, X], {"f4": -np.inf, "f2": -np.inf, "u2": 0xFF80, "i1": -128}
 VIEWABLE = ["?", "i1", "u1", "i2", "u2", "i4", "u4", "i8", "u8", "f2", "f4", "f8", "c8", "c16"]
 SHAPES = [(), (V,), (2, V), (1, 2, V), (0, V), (2, 0), (0, 0)]
@@ -85,12 +83,13 @@ LAYOUTS = {  # shape, byte offset and byte strides for an item size s
     "zero column stride": lambda s: ((2, V), 0, (V * s, 0)),
     "unaligned": lambda s: ((2, V), 1, (V * s, s)),
     "stride not a multiple of the item": lambda s: ((2, V), 0, (V * (s + 1), s + 1)),
+    "2**31 columns": lambda s: ((1, 2**31), 0, (0, 0)), "2**32 columns": lambda s: ((1, 2**32), 0, (0, 0)),
 }
 
 
 def masking_engine():
     e, _ = make_engine(TEXTS, Literal("ab"))
-    e.steppers = [scripted(valid=["ab"])]
+    e.steppers = [scripted(valid=["ab"])]  # allows a, ab and abx: blocks b and x
     return e
 
 
@@ -126,6 +125,8 @@ def test_mask_every_dtype_shape_and_layout(dtype, shape, read_only):
         assert kind == "RuntimeError" and "two-dimensional" in message
     elif read_only:
         assert kind == "RuntimeError" and "read-only" in message
+    elif scores.shape[1] >= 2**31:  # wider than any vocabulary
+        assert kind == "ValueError"
     elif scores.size and dtype not in BLOCKING:
         assert [kind, message] == ["RuntimeError", "Unsupported tensor dtype for masking"]
     else:
@@ -172,7 +173,8 @@ def foreign_case(name):
 
 MASKED, PICKED = [0, -np.inf, 0, -np.inf, 0], ["ok", [A], [["a", [A]]]]
 FOREIGN = {"float32": ["ok", True, MASKED], "sampler int64": PICKED, "sampler int32": PICKED,
-           "capsule on the host": ["ok", True, MASKED], "capsule on a GPU": ["RuntimeError", "host memory", [0.0] * V]}
+           "capsule on the host": ["ok", True, MASKED],
+           "capsule on a GPU": ["RuntimeError", "host memory", [0.0] * V]}
 child_cases("foreign", foreign_case, [(name,) for name in FOREIGN])
 
 
@@ -183,33 +185,26 @@ def test_ctypes_arrays_and_dlpack_capsules(name):
     assert expected[1] in result if isinstance(result, str) else result == expected[1]
 
 
-def test_mask_wider_than_any_vocabulary():
-    cell = np.zeros(1, np.float32)
-    for columns in (2**31, 2**32):
-        huge = np.lib.stride_tricks.as_strided(cell, (1, columns), (0, 0), writeable=True)
-        assert attempt(lambda: masking_engine().mask_invalid_tokens(huge))[0] == "ValueError" and cell[0] == 0
-
-
-READ_ONLY_ID = np.array([[A]], np.int64)
-READ_ONLY_ID.flags.writeable = False
 ACCEPTED = {  # the id is the first element in index order, wherever it lies in memory
-    "numpy scalar": lambda: np.int64(A), "0-d": lambda: np.array(A, np.uint32), "read-only": lambda: READ_ONLY_ID,
+    "numpy scalar": lambda: np.int64(A), "0-d": lambda: np.array(A, np.uint32),
+    "read-only": lambda: np.lib.stride_tricks.as_strided(np.array([[A]], np.int64), writeable=False),
     "3-d": lambda: np.array([[[A, X]]], np.uint64), "memoryview": lambda: memoryview(np.array([A, X], np.int32)),
-    "reversed": lambda: np.array([[X], [A]], np.int32)[::-1], "offset": lambda: np.array([[X, A]], np.int64)[:, 1:],
+    "reversed": lambda: np.array([[X], [A]], np.int32)[::-1],
+    "offset": lambda: np.array([[X, A]], np.int64)[:, 1:],
 }
-REFUSED = {"bytes": lambda: bytes(8), "objects": lambda: np.array([[A]], object), "-2**63": lambda: np.array([[-2**63]]),
+REFUSED = {"bytes": lambda: bytes(8), "objects": lambda: np.array([[A]], object),
            "datetime": lambda: np.array([[A]], "M8[s]"), "big-endian": lambda: np.array([[A]], ">i8"),
-           "2**63": lambda: np.array([[2**63]], np.uint64), "2**64 - 1": lambda: np.array([[2**64 - 1]], np.uint64)}
+           "2**63": lambda: np.array([[2**63]], np.uint64), "-2**63": lambda: np.array([[-2**63]]),
+           "2**64 - 1": lambda: np.array([[2**64 - 1]], np.uint64)}
 ERRORS = [KeyboardInterrupt(), SystemExit(3), type("Interrupt", (BaseException,), {})(), StopIteration(A),
           RuntimeError("bad cast"), MemoryError()]
 MUTATIONS = {  # draws, what the sampler does on call n; expected outcome, steppers, blocked ids
     "clears the steppers": ([X], lambda e, n: setattr(e, "steppers", []), ["ok", [X]], [], []),
-    "clears them after a refused draw": ([X, A], lambda e, n: n == 2 and setattr(e, "steppers", []),
-                                         ["ok", [A]], [], [X]),
+    "clears after a refusal": ([X, A], lambda e, n: n == 2 and setattr(e, "steppers", []), ["ok", [A]], [], [X]),
     "resets the engine": ([X, A], lambda e, n: e.reset(), ["ok", [A]], [["a", [A]]], [X]),
     "hard-resets the engine": ([X], lambda e, n: e.reset(hard_reset=True), ["ok", [X]], [], []),
-    "installs other steppers": ([X, X], lambda e, n: n == 2 and setattr(e, "steppers", [scripted()]),
-                                ["ok", [X]], [["x", [X]]], [X]),  # the score read back is the blocked one
+    "installs steppers": ([X, X], lambda e, n: n == 2 and setattr(e, "steppers", [scripted()]),
+                          ["ok", [X]], [["x", [X]]], [X]),  # the score read back is the blocked one
     "collects garbage": ([X, A], lambda e, n: gc.collect(), ["ok", [A]], [["a", [A]]], [X]),
     # the inner selection moves the steppers past "a"; every outer draw of "a" then fails
     "selects inside": ([A], lambda e, n: n == 1 and e.select_next_tokens(log_probs(), lambda s: np.array([A])),
@@ -278,20 +273,20 @@ def test_misbehaving_tokenizer_callables(path, result):
 
 
 def test_token_ids_beyond_31_bits_are_refused():
-    # Ids are recorded as signed 32-bit numbers. A TrieMap holds any unsigned 32-bit id, but not
-    # as an Engine's vocabulary or as the mapping of a path choice, where ids are emitted.
+    # Ids are recorded as signed 32 bits; a TrieMap may hold larger ones, but not where ids are emitted.
     e = z.Engine({"a": 0}, None, lambda ids: "a")
     e.state_machine = Literal("a")
     e.reset()
     before, a_delta = e.steppers, [z.StepperDelta(Literal("a").get_new_stepper(), "a", True)]
     wide = z.TrieMap().insert_all([("a", 0), ("b", 2**32 - 1)])
-    for call in [lambda: z.Engine({"a": 2**31}, None, str), lambda: setattr(e, "reverse_vocabulary", {2**31: "a"}),
+    for call in [lambda: z.Engine({"a": 2**31}, None, str), lambda: setattr(e, "vocabulary", wide),
                  lambda: z.Engine({"a": 0}, None, str, control_tokens=[2**32 - 1]),
-                 lambda: setattr(e, "multi_token_mapping", {2**31: [0]}), lambda: setattr(e, "vocabulary", wide),
+                 lambda: setattr(e, "reverse_vocabulary", {2**31: "a"}),
+                 lambda: setattr(e, "multi_token_mapping", {2**31: [0]}),
                  lambda: setattr(e, "multi_token_mapping", {0: [0, 2**31]}),
                  lambda: z.StepperDelta.choose_best_path(a_delta, e.vocabulary, {0: [2**31]}),
                  lambda: z.StepperDelta.choose_best_path(a_delta, e.vocabulary, {2**31: [0]})]:
-        with pytest.raises(ValueError, match=re.escape("token ids run from 0 to 2**31 - 1")):
+        with pytest.raises(ValueError, match=r"token ids run from 0 to 2\*\*31 - 1"):
             call()
     assert (e.reverse_vocabulary, e.multi_token_mapping, e.vocabulary.get("b")) == ({0: "a"}, {}, None)
     assert wide.get("b") == [2**32 - 1] and e.consume(2**31) is None and e.steppers == before
@@ -323,8 +318,8 @@ def walks(m, s):
     return {"get_steppers": m.get_steppers, "str": lambda: (str(m), str(s)), "repr": lambda: (repr(m), repr(s)),
             "==": lambda: (m == m, s == s.clone()), "get_raw_value": s.get_raw_value, "clone": s.clone,
             "get_current_value": s.get_current_value, "get_identifier": s.get_identifier, "branch": s.branch,
-            "consume": lambda: s.consume("x"), "advance_all_basic": lambda: z.StateMachine.advance_all_basic([s], "x"),
-            "get_final_state": s.get_final_state, "Engine.reset": reset,
+            "consume": lambda: s.consume("x"), "get_final_state": s.get_final_state, "Engine.reset": reset,
+            "advance_all_basic": lambda: z.StateMachine.advance_all_basic([s], "x"),
             "Engine over the stepper": lambda: (setattr(e, "steppers", [s]), str(e), e.get_current_state(),
                                                 e.mask_invalid_tokens(np.zeros((1, V), np.float32)),
                                                 e.get_live_token_safe_output(str), e.consume(X))}
@@ -371,7 +366,6 @@ def nested(depth):
 
 
 def walked_and_dropped(depth):
-    """A machine and a Stepper (sub-Steppers and history) nested `depth` deep, walked, then dropped."""
     leaf, machine = Literal("x"), nested(depth)
     stepper, archive = leaf.get_new_stepper(), z.Stepper(z.StateMachine())
     for _ in range(depth):
@@ -393,22 +387,18 @@ def deep_case(name):
         return s.get_current_value() == s.get_raw_value()
     if name == "one level walked on a 256 KiB stack":
         return on_thread(lambda: attempt(lambda: len(nested(1).get_steppers())), 256 << 10)
-    if name == "a chain 10,000 deep walked":
-        return attempt(lambda: len(nested(10_000).get_steppers()))
-    steppers = nested(2_000).get_steppers()  # advancing is quadratic (benchmarks/deep_advance.py)
-    return on_thread(lambda: attempt(lambda: [s.has_reached_accept_state()
-                                             for s in z.StateMachine.advance_all_basic(steppers, "x")]), STACK)
+    return attempt(lambda: len(nested(10_000).get_steppers()))  # a chain 10,000 deep walked
 
 
 DEEP = {"chains 25,000 deep dropped": [["RuntimeError", f"grammar {NESTED}: the stack is exhausted"], 0],
         "a value nested 100,000 deep": True, "one level walked on a 256 KiB stack": ["ok", 1],
-        "a chain 10,000 deep walked": ["ok", 1], "a chain 2,000 deep advanced on a 2 MiB stack": ["ok", [True]]}
+        "a chain 10,000 deep walked": ["ok", 1]}
 child_cases("deep", deep_case, [(name,) for name in DEEP])
 
 
 @pytest.mark.parametrize("name", list(DEEP))
 def test_deep_nesting_is_walked_or_refused_and_dropped(name):
-    if SANITIZED and name in ("a chain 10,000 deep walked", "a chain 2,000 deep advanced on a 2 MiB stack"):
+    if SANITIZED and name == "a chain 10,000 deep walked":
         pytest.skip("a sanitized build runs out of stack sooner and refuses the walk")
     assert outcome("deep", name) == DEEP[name]
 
@@ -590,6 +580,7 @@ def test_mistakes_are_explained(name):
     call, error_type, message, note = MISTAKES[name]
     with pytest.raises(error_type) as caught:
         call()
-    assert message is None or (message in str(caught.value) if error_type is TypeError else str(caught.value) == message)
+    text = str(caught.value)
+    assert message is None or (message in text if error_type is TypeError else text == message)
     notes = getattr(caught.value, "__notes__", [])
     assert (note is None and not notes) or (len(notes) == 1 and notes[0].startswith(note))

@@ -1,6 +1,7 @@
 """Lifetime of grammar objects: cycles through native fields are collected, objects only native
 code refers to stay alive, and loops that build and drop objects leave nothing behind."""
 
+import collections
 import gc
 import json
 import sys
@@ -13,7 +14,6 @@ from engine_kit import Sampler, run_isolated, scripted
 from zel.leaves import CharacterClass, Literal, LiteralStepper
 
 
-# Python subclasses: their objects have a Python side that cycles can pass through.
 Machine, Step = type("Machine", (z.StateMachine,), {}), type("Step", (z.Stepper,), {})
 Leaf = type("Leaf", (Literal,), {})
 
@@ -28,13 +28,9 @@ def engine_whose_leaf_owns_it(tokens=()):
     return engine
 
 
-LINKS = {  # a Machine m and Steps s and t linked into a cycle
-    "own sub_stepper": lambda m, s, t: setattr(s, "sub_stepper", s),
-    "in its own history": lambda m, s, t: setattr(s, "history", [s]),
+LINKS = {  # a Machine m and Steps s and t linked into a cycle (self references: test_hostile_input)
     "history refers back": lambda m, s, t: (setattr(t, "back", s), s.add_to_history(t)),
     "sub_stepper refers back": lambda m, s, t: (setattr(s, "sub_stepper", t), setattr(t, "parent", s)),
-    "machine as its own edge": lambda m, s, t: setattr(m, "state_graph", {0: [(m, "$")]}),
-    "machines name each other": lambda m, s, t: setattr(m, "state_graph", {0: [(Machine({0: [(m, 1)]}), 1)]}),
     "machine holds its Stepper": lambda m, s, t: (setattr(m, "stepper", s), setattr(s, "state_machine", m)),
     "a delta holds its Stepper": lambda m, s, t: setattr(s, "deltas", [z.StepperDelta(s, "ab", True)]),
 }
@@ -60,16 +56,12 @@ def test_cycle_is_collected(kind):
 
 
 def test_objects_only_native_code_refers_to_stay_alive():
-    holder = z.Stepper(z.StateMachine())
-    holder.history, holder.sub_stepper = [Step(z.StateMachine())], Step(z.StateMachine())
-    holder.history[0].tag = holder.sub_stepper.tag = "kept"
     first, second = engine_whose_leaf_owns_it((0,)), engine_whose_leaf_owns_it()
     second.steppers = [s.clone() for s in first.steppers]  # clones share native-only sub-Steppers
     # (found without asking the native-only Steppers, which would give them Python objects)
     leaves = [weakref.ref(o) for o in gc.get_objects() if isinstance(o, LiteralStepper)
               and getattr(o.state_machine, "owner", None) in (first, second)]
     gc.collect()
-    assert holder.history[0].tag == holder.sub_stepper.tag == "kept"
     assert leaves and all(r() is not None for r in leaves) and [e.consume(1) for e in (first, second)] == [1, 1]
     assert [s.get_raw_value() for e in (first, second) for s in e.steppers] == ["ab", "ab"]
     refs = [weakref.ref(first.state_machine), weakref.ref(second.state_machine)]
@@ -80,7 +72,6 @@ def test_objects_only_native_code_refers_to_stay_alive():
 
 
 def references_reported():
-    """[objects watched, the names of those the collector is told of more often than they are held]."""
     archived, original = Step(z.StateMachine()), z.Stepper(z.StateMachine())
     archived.tag = "archived"
     original.add_to_history(archived)  # clones share their history cells and sub-Steppers
@@ -94,12 +85,7 @@ def references_reported():
     del archived, original, first, second
     gc.collect()
     watched = {id(o): o for o in gc.get_objects() if isinstance(o, (z.Stepper, z.StateMachine, z.Engine))}
-    reports = dict.fromkeys(watched, 0)
-    for holder in gc.get_objects():
-        for referent in gc.get_referents(holder):
-            if id(referent) in reports:
-                reports[id(referent)] += 1
-    del holder, referent
+    reports = collections.Counter(id(r) for holder in gc.get_objects() for r in gc.get_referents(holder))
     # The collector frees an object once reports reach its count (less getrefcount's and o's)
     return [len(watched), [type(o).__name__ for key, o in watched.items() if reports[key] > sys.getrefcount(o) - 2]]
 
@@ -171,11 +157,7 @@ def test_engines_built_and_dropped_leave_nothing_behind():
     kept = []
     for _ in range(20):
         engines(kept)
-    alive = [weakref.ref(o) for o in kept]
     del kept
-    gc.collect()
-    assert [r for r in alive if r() is not None] == []
-    del alive
     count_now, native_now, refcounts_now = measure()
     assert (native_now, refcounts_now) == (native, refcounts)
     assert count_now - count <= 5  # measured: 1-2 (this test's own); one kept per pass adds 20

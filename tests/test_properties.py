@@ -2,7 +2,6 @@
 (hypothesis, derandomized and without a database: every run tries the same cases)."""
 
 import faulthandler
-import itertools
 
 import numpy as np
 import pytest
@@ -29,7 +28,6 @@ advance_all, advance_all_basic = z.StateMachine.advance_all, z.StateMachine.adva
 def grammars(draw):
     """(machine, word): a chain of 1 to 4 slots (a leaf or a choice of two) and a text it accepts.
     No text has two readings; distinct leaf identifiers keep the core from merging leaves."""
-    names = itertools.count()
     slots, word, barred = [], "", set()
     for _ in range(draw(st.integers(1, 4))):
         free = sorted(set(ALPHABET) - barred)
@@ -38,7 +36,7 @@ def grammars(draw):
         firsts = draw(st.lists(st.sampled_from(free), min_size=1, max_size=2, unique=True))
         reserved, choices, classes = set(firsts), [], set()
         for first in firsts:
-            identifier = f"leaf{next(names)}"
+            identifier = f"leaf{len(slots)}{first}"
             if draw(st.booleans()):
                 text = first + draw(st.text(ALPHABET, max_size=2))
                 choices.append((Literal(text, identifier=identifier), [text]))
@@ -63,16 +61,8 @@ def grammars(draw):
 
 @st.composite
 def near(draw, word):
-    """A prefix of `word`, often followed by up to three arbitrary characters."""
     prefix = word[:draw(st.just(len(word)) | st.integers(0, len(word)))]
     return prefix + draw(st.just("") | st.text(ALPHABET, max_size=3))
-
-
-@st.composite
-def cuts(draw, text):
-    points = sorted(draw(st.sets(st.integers(1, max(1, len(text) - 1)), max_size=4)))
-    bounds = [0] + [p for p in points if p < len(text)] + [len(text)]
-    return [text[a:b] for a, b in zip(bounds, bounds[1:]) if a < b]
 
 
 keys = st.text(ALPHABET, min_size=1, max_size=3)
@@ -105,7 +95,8 @@ def test_advancing_leaves_the_steppers_it_started_from_unchanged(grammar, texts,
             engine.reset()
         old = engine.steppers
         before = [snapshot(s) for s in old]
-        action = data.draw(st.sampled_from(["consume", "consume_text", "select", "steppers"]), label=f"action {step}")
+        actions = ["consume", "consume_text", "select", "steppers"]
+        action = data.draw(st.sampled_from(actions), label=f"action {step}")
         if action == "consume":
             engine.consume(data.draw(st.integers(0, len(texts) - 1)), token_healing=data.draw(st.booleans()))
         elif action == "consume_text":
@@ -154,7 +145,9 @@ def test_how_a_text_is_cut_does_not_change_the_survivors(grammar, data):
     def outcome(pieces):
         return sorted((s.get_raw_value(), s.has_reached_accept_state()) for s in walk(machine, pieces))
     whole = outcome([text])
-    assert outcome(text) == whole == outcome(data.draw(cuts(text), label="pieces"))
+    points = sorted(data.draw(st.sets(st.integers(1, max(1, len(text) - 1)), max_size=4), label="cuts"))
+    bounds = [0] + [p for p in points if p < len(text)] + [len(text)]
+    assert outcome(text) == whole == outcome([text[a:b] for a, b in zip(bounds, bounds[1:]) if a < b])
     assert all(raw == text for raw, _ in whole)
     if text == word:
         assert any(accepted for _, accepted in whole)

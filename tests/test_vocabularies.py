@@ -7,8 +7,7 @@ import pytest
 from zel.models import greedy_sampler, make_random_sampler
 from zel.vocabularies import default_vocabulary_path, load_vocabulary, synthetic_vocabulary
 
-TEXTS = ['{"name": "Ada", "n": -12.5e3, "ok": true}', "  spaces,\ttabs\nand\r\nnewlines  ",
-         "Größe: 5 €, naïve café, «guillemets» — 日本語のテキストと中文文本", "emoji 🎉👩‍💻 and 🇫🇷 flags", ""]
+TEXTS = ['{"n": -12.5e3, "ok": true}', "  tabs\tand\r\nnewlines ", "Größe € naïve «» — 日本語と中文", "🎉👩‍💻 🇫🇷", ""]
 
 
 @pytest.fixture(scope="module")
@@ -27,8 +26,6 @@ def test_real_keys_are_valid_text_and_unique(real):
     partial = [i for i in range(real.size) if real.token_bytes(i).decode(errors="replace") != real.tokens[i]]
     assert len(partial) == 773
     assert all(real.tokens[i].encode("utf-8") and "\ufffd" in real.decode([i]) for i in partial)
-    ids = real.encode("🎉")  # a character split over two tokens reads back whole only together
-    assert len(ids) > 1 and real.decode(ids) == "🎉"
 
 
 def test_loader_refuses_gaps_and_names_the_make_target(tmp_path):
@@ -76,8 +73,7 @@ def test_samplers_never_choose_minus_infinity(sampler, dtype):
 @pytest.mark.parametrize("temperature, expected", [(0.5, 0.845), (2.0, 0.604)])  # 0.7 and 0.3 to 1 / t
 def test_random_sampler_follows_probabilities_and_seed(temperature, expected):
     scores = np.array([[np.log(0.7), -np.inf, np.log(0.3)]], dtype=np.float32)
-    first, again = make_random_sampler(5, temperature), make_random_sampler(5, temperature)
-    draws = np.array([first(scores)[0, 0] for _ in range(2000)])
-    assert set(draws) <= {0, 2} and abs(np.mean(draws == 0) - expected) < 0.04
-    assert [again(scores)[0, 0] for _ in range(2000)] == draws.tolist()
+    samplers = [make_random_sampler(5, temperature) for _ in range(2)]  # the same seed draws the same
+    draws, again = ([sampler(scores)[0, 0] for _ in range(2000)] for sampler in samplers)
+    assert draws == again and set(draws) <= {0, 2} and abs(np.mean(np.array(draws) == 0) - expected) < 0.04
     assert make_random_sampler(5, temperature=0)(scores)[0, 0] == 0
