@@ -17,14 +17,13 @@ from zel.leaves import CharacterClass, Literal
 from zel.models import FrequencyModel, make_random_sampler
 from zel.vocabularies import synthetic_vocabulary
 
-from frontend_kit import chunks
+from frontend_kit import chunks, live
 
 advance = z.StateMachine.advance_all_basic
 MAX_STEPPERS = 8  # measured: 7, right after "[" (white space, "]" and five kinds of value)
 
 
-def walk(grammar, pieces):
-    """(accepted steppers after all pieces, most steppers alive at once)."""
+def walk(grammar, pieces):  # (accepted steppers, most steppers alive at once)
     steppers = grammar.get_steppers()
     most = len(steppers)
     for piece in pieces:
@@ -35,17 +34,15 @@ def walk(grammar, pieces):
 
 def reference(text):
     """Whether text is one JSON object, as json.loads sees it (no NaN/Infinity)."""
-    def refuse(name):
-        raise ValueError(name)
     try:
-        return isinstance(json.loads(text, parse_constant=refuse), dict)
-    except ValueError:
+        return isinstance(json.loads(text, parse_constant=lambda name: 1 / 0), dict)
+    except (ValueError, ZeroDivisionError):
         return False
 
 
 VALID = [
     "{}", ' {"a": 1} ', '\n{\t"a"\r:\n[ ]\n}\n', '{"": ""}', '{"a":{},"b":[],"c":[[]]}',
-    '{"k": [true, false, null, 0, -0, 1.5, -12.25e-3, 1E+2, 7e9, 10]}',
+    '{"k": [true, false, null, 0, -0, 1.5, -12.25e-3, 1E+2, 2E-1, 7e9, 10]}',
     '{"s": "\\" \\\\ \\/ \\b \\f \\n \\r \\t \\u00e9 \\uD83D\\uDE00 é 日本 😀"}',
     '{"a": {"b": {"c": {"d": [1, {"e": "f"}]}}}}', '{"dup": 1, "dup": 2}', '{"lone": "\\ud800"}',
 ]
@@ -70,7 +67,7 @@ def test_acceptance_matches_json_loads(text):
         assert most <= MAX_STEPPERS
         if accepted:  # the native parser refuses lone surrogates: raw text then
             wanted = text if "ud800" in text else json.loads(text)
-            assert accepted[0].get_current_value() == wanted
+            assert repr(accepted[0].get_current_value()) == repr(wanted)  # 1.0 is not 1
 
 
 @pytest.mark.parametrize("text, expected", [
@@ -125,24 +122,10 @@ def test_string_body_refuses_only_control_characters(prefix):
     assert closed.remaining_input == "x" and closed.has_reached_accept_state()
 
 
-@pytest.mark.parametrize("machine, text, value", [
-    (jg.NumberMachine(), "-0", 0), (jg.NumberMachine(), "1.5e3", 1500.0),
-    (jg.NumberMachine(), "2E-1", 0.2), (jg.StringMachine(), '"a\\u00e9\\ud83d\\ude00\\n"', "aé😀\n"),
-    (jg.StringMachine(), '"\\ud800"', "\ud800"), (jg.KeywordMachine(), "false", False),
-])
-def test_leaf_values(machine, text, value):
-    stepper = leaf_after(machine, text)
-    assert stepper.has_reached_accept_state()
-    got = stepper.get_current_value()
-    assert type(got) is type(value) and got == value
-
-
 def test_document_value_has_sorted_keys_and_unfinished_is_raw():
-    grammar = jg.json_object_grammar()
-    [done], _ = walk(grammar, ['{"b": 1, "a": [2]', "}"])
+    [done], _ = walk(jg.json_object_grammar(), ['{"b": 1, "a": [2]', "}"])
     assert list(done.get_current_value().items()) == [("a", [2]), ("b", 1)]
-    partial = advance(grammar.get_steppers(), '{"b": [1')
-    assert {s.get_current_value() for s in partial} == {'{"b": [1'}
+    assert {s.get_current_value() for s in live(jg.json_object_grammar(), ['{"b": [1'])} == {'{"b": [1'}
 
 
 def test_recursive_grammar_prints_and_is_collected():

@@ -35,8 +35,6 @@ TEXT_ALPHABET = "abc-é😀.1_ \nAüz"
 
 @st.composite
 def patterns(draw, depth=2):
-    """A pattern of the supported subset, built from atoms, groups,
-    alternations and quantifiers."""
     pieces = []
     for _ in range(draw(st.integers(1, 3))):
         if depth > 0 and draw(st.integers(0, 3)) == 0:
@@ -50,8 +48,7 @@ def patterns(draw, depth=2):
 
 
 def compiled(pattern, **options):
-    """The leaf, or the example skipped when the automaton would be too big
-    (a few generated patterns blow up when made deterministic)."""
+    """The leaf; a few generated patterns blow up when made deterministic: skipped."""
     try:
         return Regex(pattern, **options)
     except ValueError as error:
@@ -60,7 +57,6 @@ def compiled(pattern, **options):
 
 
 def leaf_accepts(leaf, pieces):
-    """Whether the leaf takes every piece whole and ends accepted."""
     [stepper] = leaf.get_steppers()
     for piece in pieces:
         successors = stepper.consume(piece)
@@ -89,39 +85,26 @@ def test_regex_leaf_matches_like_fullmatch(pattern, data):
 @PROFILE
 @given(pattern=patterns(), text=st.text(TEXT_ALPHABET, max_size=8))
 def test_a_token_is_taken_up_to_the_first_refused_character(pattern, text):
-    """The longest prefix that can still be completed is taken; the rest is
-    left over. Whole-token leaves take all of it or refuse."""
+    """The longest prefix that can still be completed is taken, the rest left
+    over; whole-token leaves take all or refuse. Continuations are taken."""
     leaf = compiled(pattern)
     dfa = leaf.dfa
     state, taken = dfa.walk(dfa.start, text)
     [stepper] = leaf.get_steppers()
     successors = stepper.consume(text)
-    if not taken:
-        assert successors == []
-        return
-    [after] = successors
-    assert after.get_raw_value() == text[:taken]
-    assert after.remaining_input == (text[taken:] or None)
-    assert after.dfa_state == state
-    assert after.has_reached_accept_state() == dfa.is_accepting(state)
-    assert after.can_accept_more_input() == dfa.can_continue(state)
-    whole = compiled(pattern, whole_tokens=True).get_steppers()[0].consume(text)
-    assert bool(whole) == (taken == len(text) or not dfa.can_continue(state))
-
-
-@PROFILE
-@given(pattern=patterns(), prefix=st.text(TEXT_ALPHABET, max_size=4))
-def test_valid_continuations_are_taken(pattern, prefix):
-    leaf = compiled(pattern)
-    [stepper] = leaf.get_steppers()
-    [stepper] = stepper.consume(prefix) or [stepper]
-    if stepper.remaining_input is not None:
-        return
-    for continuation in stepper.get_valid_continuations():
-        [after] = stepper.consume(continuation)
-        assert after.remaining_input is None
-    for refused in stepper.get_invalid_continuations():
-        assert not stepper.should_start_step(refused)
+    assert len(successors) == bool(taken)
+    if taken:
+        [stepper] = successors
+        assert (stepper.get_raw_value(), stepper.remaining_input) == (text[:taken], text[taken:] or None)
+        assert stepper.dfa_state == state
+        assert stepper.has_reached_accept_state() == dfa.is_accepting(state)
+        assert stepper.can_accept_more_input() == dfa.can_continue(state)
+        whole = compiled(pattern, whole_tokens=True).get_steppers()[0].consume(text)
+        assert bool(whole) == (taken == len(text) or not dfa.can_continue(state))
+    if stepper.remaining_input is None:
+        for continuation in stepper.get_valid_continuations():
+            assert stepper.consume(continuation)[0].remaining_input is None
+        assert not any(stepper.should_start_step(c) for c in stepper.get_invalid_continuations())
 
 
 @pytest.mark.parametrize("pattern, text", [
@@ -166,10 +149,7 @@ def test_automaton_states_belong_to_their_pattern():
     assert Regex("ab|ac").dfa.identity != leaf.dfa.identity
     assert leaf.get_new_stepper("x").dfa_state == Dfa.dead  # not a state: refuses everything
     assert leaf.get_new_stepper("x").consume("b") == []
-
-
-def test_a_pattern_that_matches_nothing_refuses_everything():
-    [stepper] = Regex("[^\\x00-\\U0010ffff]").get_steppers()
+    [stepper] = Regex("[^\\x00-\\U0010ffff]").get_steppers()  # matches nothing
     assert not stepper.should_start_step("a") and not stepper.can_accept_more_input()
     assert Regex("(" * 150 + "a" + ")" * 150).get_steppers()[0].consume("a")  # deep but allowed
 
@@ -177,14 +157,10 @@ def test_a_pattern_that_matches_nothing_refuses_everything():
 # --------------------------------------------------------------------------- Python counterparts
 
 
-def python_and_native():
-    pairs = [(python_leaves.Literal(text), Literal(text)) for text in ("abc", "é😀")]
-    # A maximum below the minimum accepts nothing; no maximum, any length.
-    for characters, low, high in [("ab", 2, 3), ("xyz", 0, None), ("a1", 1, 5), ("a", 0, 0),
-                                  ("a", 2, 1)]:
-        pairs.append((python_leaves.CharacterClass(characters, low, high),
-                      CharacterClass(characters, low, high)))
-    return pairs
+# A maximum below the minimum accepts nothing; no maximum, any length.
+PAIRS = [(kind, arguments) for kind in ("Literal",) for arguments in [("abc",), ("é😀",)]] + [
+    ("CharacterClass", arguments)
+    for arguments in [("ab", 2, 3), ("xyz", 0, None), ("a1", 1, 5), ("a", 0, 0), ("a", 2, 1)]]
 
 
 def observe(stepper, token):
@@ -195,32 +171,28 @@ def observe(stepper, token):
               s.get_current_value()) for s in successors])
 
 
-@pytest.mark.parametrize("python_leaf, native_leaf", python_and_native())
-def test_native_leaves_answer_as_the_python_leaves(python_leaf, native_leaf):
+@pytest.mark.parametrize("kind, arguments", PAIRS)
+def test_native_leaves_answer_as_the_python_leaves(kind, arguments):
+    leaves = [getattr(module, kind)(*arguments) for module in (python_leaves, z.leaves)]
     rng = random.Random(5)
     tokens = ["", "a", "ab", "abc", "abcd", "b", "x", "aab", "é", "é😀", "😀", "1a", "zyx", "aaaaaa"]
     for _ in range(40):
-        [python_stepper] = python_leaf.get_steppers()
-        [native_stepper] = native_leaf.get_steppers()
-        assert sorted(native_stepper.get_valid_continuations()) == \
-            sorted(python_stepper.get_valid_continuations())
+        steppers = [leaf.get_steppers()[0] for leaf in leaves]
         for _ in range(3):
+            python, native = [sorted(s.get_valid_continuations()) for s in steppers]
+            assert native == python
             token = rng.choice(tokens)
-            expected = observe(python_stepper, token)
-            assert observe(native_stepper, token) == expected, token
-            if not expected[1] or expected[1][0][1] is not None:
+            python, native = [observe(s, token) for s in steppers]
+            assert native == python, token
+            if not python[1] or python[1][0][1] is not None:
                 break
-            [python_stepper] = python_stepper.consume(token)
-            [native_stepper] = native_stepper.consume(token)
-            assert sorted(native_stepper.get_valid_continuations()) == \
-                sorted(python_stepper.get_valid_continuations())
+            steppers = [s.consume(token)[0] for s in steppers]
 
 
 # --------------------------------------------------------------------------- grammars
 
 
-def mixed_grammar():
-    """key=value pairs separated by ";": Python and native leaves side by side."""
+def mixed_grammar():  # key=value pairs separated by ";"
     key = python_leaves.CharacterClass("abcdefghij", 1, 8, identifier="key")
     value = Regex(r"-?\d+(\.\d+)?|\"[^\"]*\"", identifier="value", value=lambda text: ("v", text))
     pair = z.StateMachine({0: [(key, 1)], 1: [(Literal("="), 2)], 2: [(value, "$")]},
@@ -273,19 +245,11 @@ def test_leaves_subclass_and_render():
     assert stepper.clone() == stepper and stepper.clone().dfa_state == stepper.dfa_state
     with pytest.raises(TypeError):
         type("Sub", (LexicalLeafStepper,), {})
-
-
-def test_subclasses_may_not_override_what_the_leaf_answers_natively():
-    class Custom(Regex):
-        def get_new_stepper(self, state=None):
-            return z.Stepper(self)
-
-    with pytest.raises(TypeError, match="get_new_stepper"):
-        Custom("a")
+    with pytest.raises(TypeError, match="get_new_stepper"):  # what the leaf answers natively
+        type("Custom", (Regex,), {"get_new_stepper": lambda self, state=None: z.Stepper(self)})("a")
 
 
 def python_calls_while(action):
-    """Names of the Python functions that action() calls."""
     calls = []
     sys.setprofile(lambda frame, event, arg: calls.append(frame.f_code.co_name)
                    if event == "call" else None)
