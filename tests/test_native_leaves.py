@@ -22,8 +22,6 @@ PROFILE = settings(derandomize=True, database=None, deadline=None, print_blob=Fa
                    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 advance = z.StateMachine.advance_all_basic
 
-# --------------------------------------------------------------------------- patterns
-
 ATOMS = ["a", "b", "c", "-", "é", "😀", ".", r"\d", r"\w", r"\s", r"\.", r"\n", r"\x41", r"\u00e9",
          "[ab]", "[^a]", "[a-c]", "[^a-c\\n]", "[-a]", "[]a]", r"[\d.]", "[é-ü]", "{}", "{,x}"]
 QUANTIFIERS = ["", "", "", "*", "+", "?", "{2}", "{1,3}", "{0,2}", "{2,}", "{,2}", "{,}", "*?",
@@ -67,27 +65,9 @@ def leaf_accepts(leaf, pieces):
     return stepper.has_reached_accept_state()
 
 
-@PROFILE
-@given(pattern=patterns(), data=st.data())
-def test_regex_leaf_matches_like_fullmatch(pattern, data):
-    reference = re.compile(pattern, re.ASCII)
-    leaf = compiled(pattern)
-    whole = compiled(pattern, whole_tokens=True)
-    texts = [data.draw(st.text(TEXT_ALPHABET, max_size=6)),
-             data.draw(st.from_regex(reference, fullmatch=True).filter(lambda t: len(t) < 12))]
-    for text in texts:
-        expected = reference.fullmatch(text) is not None
-        for pieces in (list(text), chunks(text, pattern), [text] if text else []):
-            assert leaf_accepts(leaf, pieces) == expected, (pattern, pieces)
-            assert leaf_accepts(whole, pieces) == expected, (pattern, pieces)
-
-
-@PROFILE
-@given(pattern=patterns(), text=st.text(TEXT_ALPHABET, max_size=8))
-def test_a_token_is_taken_up_to_the_first_refused_character(pattern, text):
+def check_token(leaf, whole, text):
     """The longest prefix that can still be completed is taken, the rest left
     over; whole-token leaves take all or refuse. Continuations are taken."""
-    leaf = compiled(pattern)
     dfa = leaf.dfa
     state, taken = dfa.walk(dfa.start, text)
     [stepper] = leaf.get_steppers()
@@ -99,12 +79,26 @@ def test_a_token_is_taken_up_to_the_first_refused_character(pattern, text):
         assert stepper.dfa_state == state
         assert stepper.has_reached_accept_state() == dfa.is_accepting(state)
         assert stepper.can_accept_more_input() == dfa.can_continue(state)
-        whole = compiled(pattern, whole_tokens=True).get_steppers()[0].consume(text)
-        assert bool(whole) == (taken == len(text) or not dfa.can_continue(state))
+        took_whole = bool(whole.get_steppers()[0].consume(text))
+        assert took_whole == (taken == len(text) or not dfa.can_continue(state))
     if stepper.remaining_input is None:
         for continuation in stepper.get_valid_continuations():
             assert stepper.consume(continuation)[0].remaining_input is None
         assert not any(stepper.should_start_step(c) for c in stepper.get_invalid_continuations())
+
+
+@PROFILE
+@given(pattern=patterns(), data=st.data())
+def test_regex_leaf_matches_like_fullmatch(pattern, data):
+    reference = re.compile(pattern, re.ASCII)
+    leaf, whole = compiled(pattern), compiled(pattern, whole_tokens=True)
+    texts = [data.draw(st.text(TEXT_ALPHABET, max_size=8)),
+             data.draw(st.from_regex(reference, fullmatch=True).filter(lambda t: len(t) < 12))]
+    for text in texts:
+        expected = reference.fullmatch(text) is not None
+        for pieces in (list(text), chunks(text, pattern), [text] if text else []):
+            assert leaf_accepts(leaf, pieces) == leaf_accepts(whole, pieces) == expected, (pattern, pieces)
+        check_token(leaf, whole, text)
 
 
 @pytest.mark.parametrize("pattern, text", [
@@ -115,8 +109,6 @@ def test_sets_and_counts_match_like_fullmatch(pattern, text):
     expected = re.fullmatch(pattern, text, re.ASCII) is not None
     assert leaf_accepts(Regex(pattern), list(text)) == leaf_accepts(Regex(pattern), [text]) == expected
 
-
-# --------------------------------------------------------------------------- errors
 
 
 @pytest.mark.parametrize("pattern, position", [
@@ -139,8 +131,6 @@ def test_bad_leaf_arguments(make):
         make()
 
 
-# --------------------------------------------------------------------------- automaton
-
 
 def test_automaton_states_belong_to_their_pattern():
     leaf = Regex("ab|ac")
@@ -153,8 +143,6 @@ def test_automaton_states_belong_to_their_pattern():
     assert not stepper.should_start_step("a") and not stepper.can_accept_more_input()
     assert Regex("(" * 150 + "a" + ")" * 150).get_steppers()[0].consume("a")  # deep but allowed
 
-
-# --------------------------------------------------------------------------- Python counterparts
 
 
 # A maximum below the minimum accepts nothing; no maximum, any length.
@@ -188,8 +176,6 @@ def test_native_leaves_answer_as_the_python_leaves(kind, arguments):
                 break
             steppers = [s.consume(token)[0] for s in steppers]
 
-
-# --------------------------------------------------------------------------- grammars
 
 
 def mixed_grammar():  # key=value pairs separated by ";"
