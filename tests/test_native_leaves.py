@@ -1,31 +1,29 @@
-"""Native lexical leaves (zel_core.leaves): regular expressions against
-re.fullmatch, pattern errors, the automaton interface, parity with the Python
-leaves of zel.leaves, and grammars that mix both kinds."""
+"""Native lexical leaves (zel_core.leaves): regular expressions against re.fullmatch, pattern errors,
+the automaton interface, parity with the Python leaves of zel.leaves, grammars mixing both kinds."""
 
 import gc
-import sys
 import random
 import re
+import sys
 import weakref
 
 import pytest
 import zel_core as z
 from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
+from zel import json_grammar as jg
 from zel import leaves as python_leaves
 from zel_core.leaves import CharacterClass, Dfa, LexicalLeafStepper, Literal, Regex
 
 from frontend_kit import accepts, chunks
 
-PROFILE = settings(derandomize=True, database=None, deadline=None, print_blob=False,
-                   max_examples=120,
+PROFILE = settings(derandomize=True, database=None, deadline=None, print_blob=False, max_examples=120,
                    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 advance = z.StateMachine.advance_all_basic
 
 ATOMS = ["a", "b", "c", "-", "é", "😀", ".", r"\d", r"\w", r"\s", r"\.", r"\n", r"\x41", r"\u00e9",
          "[ab]", "[^a]", "[a-c]", "[^a-c\\n]", "[-a]", "[]a]", r"[\d.]", "[é-ü]", "{}", "{,x}"]
-QUANTIFIERS = ["", "", "", "*", "+", "?", "{2}", "{1,3}", "{0,2}", "{2,}", "{,2}", "{,}", "*?",
-               "{1,2}?"]
+QUANTIFIERS = ["", "", "", "*", "+", "?", "{2}", "{1,3}", "{0,2}", "{2,}", "{,2}", "{,}", "*?", "{1,2}?"]
 # Counted repetitions of groups can make automata explode; groups take these.
 GROUP_QUANTIFIERS = ["", "", "*", "+", "?", "{2}", "??"]
 TEXT_ALPHABET = "abc-é😀.1_ \nAüz"
@@ -36,20 +34,18 @@ def patterns(draw, depth=2):
     pieces = []
     for _ in range(draw(st.integers(1, 3))):
         if depth > 0 and draw(st.integers(0, 3)) == 0:
-            inner = [draw(patterns(depth - 1)) for _ in range(draw(st.integers(1, 3)))]
-            atom = draw(st.sampled_from(["(", "(?:"])) + "|".join(inner) + ")"
-            atom += draw(st.sampled_from(GROUP_QUANTIFIERS))
+            inner = "|".join(draw(patterns(depth - 1)) for _ in range(draw(st.integers(1, 3))))
+            group = draw(st.sampled_from(["(", "(?:"])) + inner + ")"
+            pieces.append(group + draw(st.sampled_from(GROUP_QUANTIFIERS)))
         else:
-            atom = draw(st.sampled_from(ATOMS)) + draw(st.sampled_from(QUANTIFIERS))
-        pieces.append(atom)
+            pieces.append(draw(st.sampled_from(ATOMS)) + draw(st.sampled_from(QUANTIFIERS)))
     return "".join(pieces)
 
 
 def compiled(pattern, **options):
-    """The leaf; a few generated patterns blow up when made deterministic: skipped."""
     try:
         return Regex(pattern, **options)
-    except ValueError as error:
+    except ValueError as error:  # a few generated patterns blow up when made deterministic
         assume("automaton states" not in str(error))
         raise
 
@@ -110,7 +106,6 @@ def test_sets_and_counts_match_like_fullmatch(pattern, text):
     assert leaf_accepts(Regex(pattern), list(text)) == leaf_accepts(Regex(pattern), [text]) == expected
 
 
-
 @pytest.mark.parametrize("pattern, position", [
     ("a(b", 1), ("ab)", 2), ("*a", 0), ("a|+", 2), ("a**", 2), ("a{2}{3}", 4), ("[ab", 0),
     ("x[z-a]", 2), (r"\q", 0), (r"a\x4", 1), ("^a", 0), ("a$", 1), ("(?P<n>a)", 0),
@@ -131,7 +126,6 @@ def test_bad_leaf_arguments(make):
         make()
 
 
-
 def test_automaton_states_belong_to_their_pattern():
     leaf = Regex("ab|ac")
     after_a = leaf.dfa.next(leaf.dfa.start, "a")
@@ -144,22 +138,17 @@ def test_automaton_states_belong_to_their_pattern():
     assert Regex("(" * 150 + "a" + ")" * 150).get_steppers()[0].consume("a")  # deep but allowed
 
 
+def observe(stepper, token):
+    return (stepper.should_start_step(token), sorted(stepper.get_valid_continuations()),
+            [(s.get_raw_value(), s.remaining_input, s.consumed_character_count, s.has_reached_accept_state(),
+              s.can_accept_more_input(), s.is_within_value(), s.get_current_value())
+             for s in stepper.consume(token)])
+
 
 # A maximum below the minimum accepts nothing; no maximum, any length.
-PAIRS = [(kind, arguments) for kind in ("Literal",) for arguments in [("abc",), ("é😀",)]] + [
+@pytest.mark.parametrize("kind, arguments", [("Literal", ("abc",)), ("Literal", ("é😀",))] + [
     ("CharacterClass", arguments)
-    for arguments in [("ab", 2, 3), ("xyz", 0, None), ("a1", 1, 5), ("a", 0, 0), ("a", 2, 1)]]
-
-
-def observe(stepper, token):
-    successors = stepper.consume(token)
-    return (stepper.should_start_step(token),
-            [(s.get_raw_value(), s.remaining_input, s.consumed_character_count,
-              s.has_reached_accept_state(), s.can_accept_more_input(), s.is_within_value(),
-              s.get_current_value()) for s in successors])
-
-
-@pytest.mark.parametrize("kind, arguments", PAIRS)
+    for arguments in [("ab", 2, 3), ("xyz", 0, None), ("a1", 1, 5), ("a", 0, 0), ("a", 2, 1)]])
 def test_native_leaves_answer_as_the_python_leaves(kind, arguments):
     leaves = [getattr(module, kind)(*arguments) for module in (python_leaves, z.leaves)]
     rng = random.Random(5)
@@ -167,24 +156,12 @@ def test_native_leaves_answer_as_the_python_leaves(kind, arguments):
     for _ in range(40):
         steppers = [leaf.get_steppers()[0] for leaf in leaves]
         for _ in range(3):
-            python, native = [sorted(s.get_valid_continuations()) for s in steppers]
-            assert native == python
             token = rng.choice(tokens)
             python, native = [observe(s, token) for s in steppers]
             assert native == python, token
-            if not python[1] or python[1][0][1] is not None:
+            if not python[2] or python[2][0][1] is not None:
                 break
             steppers = [s.consume(token)[0] for s in steppers]
-
-
-
-def mixed_grammar():  # key=value pairs separated by ";"
-    key = python_leaves.CharacterClass("abcdefghij", 1, 8, identifier="key")
-    value = Regex(r"-?\d+(\.\d+)?|\"[^\"]*\"", identifier="value", value=lambda text: ("v", text))
-    pair = z.StateMachine({0: [(key, 1)], 1: [(Literal("="), 2)], 2: [(value, "$")]},
-                          identifier="pair")
-    return z.StateMachine({0: [(pair, 1)], 1: [(python_leaves.Literal(";"), 0)]},
-                          end_states=[1], identifier="pairs")
 
 
 @pytest.mark.parametrize("text, accepted", [
@@ -192,7 +169,11 @@ def mixed_grammar():  # key=value pairs separated by ";"
     ("a=1.;b=2", False), ('a="unclosed', False), ("abcdefghi=1", False),
 ])
 def test_native_and_python_leaves_mix_in_one_grammar(text, accepted):
-    assert accepts(mixed_grammar(), text) == accepts(mixed_grammar(), text, seeds=(2, 3)) == accepted
+    key = python_leaves.CharacterClass("abcdefghij", 1, 8, identifier="key")
+    value = Regex(r"-?\d+(\.\d+)?|\"[^\"]*\"", identifier="value", value=lambda text: ("v", text))
+    pair = z.StateMachine({0: [(key, 1)], 1: [(Literal("="), 2)], 2: [(value, "$")]}, identifier="pair")
+    pairs = z.StateMachine({0: [(pair, 1)], 1: [(python_leaves.Literal(";"), 0)]}, end_states=[1])
+    assert accepts(pairs, text, seeds=(0, 1, 2, 3)) == accepted
 
 
 def test_value_function_runs_for_accepted_leaves_only_and_its_errors_propagate():
@@ -210,8 +191,7 @@ def test_leaf_cycles_through_value_functions_are_collected():
     gc.disable()
     try:
         holder = {}
-        leaf = Regex("a+", value=lambda text: holder)
-        holder["leaf"] = leaf
+        holder["leaf"] = leaf = Regex("a+", value=lambda text: holder)
         [stepper] = leaf.get_steppers()[0].consume("aa")
         refs = [weakref.ref(leaf), weakref.ref(stepper)]
         del leaf, stepper, holder
@@ -237,8 +217,7 @@ def test_leaves_subclass_and_render():
 
 def python_calls_while(action):
     calls = []
-    sys.setprofile(lambda frame, event, arg: calls.append(frame.f_code.co_name)
-                   if event == "call" else None)
+    sys.setprofile(lambda frame, event, arg: calls.append(frame.f_code.co_name) if event == "call" else None)
     try:
         action()
     finally:
@@ -247,18 +226,10 @@ def python_calls_while(action):
 
 
 def test_advancing_native_leaves_runs_no_python():
-    from zel import json_grammar as jg
-
-    grammar = jg.json_object_grammar()
-    steppers = grammar.get_steppers()
-
-    def walk():
-        nonlocal steppers
-        for piece in ['{"a"', ': [1.5', ', "x\\n', '"', ', true]', ' }']:
-            steppers = advance(steppers, piece)
-
-    assert python_calls_while(walk) == []
-    assert any(s.has_reached_accept_state() for s in steppers)
+    walked = [jg.json_object_grammar().get_steppers()]
+    pieces = ['{"a"', ': [1.5', ', "x\\n', '"', ', true]', ' }']
+    assert python_calls_while(lambda: [walked.append(advance(walked[-1], p)) for p in pieces]) == []
+    assert any(s.has_reached_accept_state() for s in walked[-1])
     # The same walk over a Python leaf runs its methods.
     python_leaf = z.StateMachine({0: [(python_leaves.Literal("{"), "$")]}).get_steppers()
     assert "consume" in python_calls_while(lambda: advance(python_leaf, "{"))
