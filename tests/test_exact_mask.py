@@ -31,8 +31,6 @@ def consumable(engine, size):
     return valid
 
 
-# --------------------------------------------------------------------------- exactness
-
 
 @examples(40)
 @given(grammars(), vocabularies, st.data())
@@ -65,18 +63,15 @@ def test_control_tokens_open_once_the_grammar_may_end_and_empty_texts_never():
     engine.state_machine.accepted = True
     assert exact_mask(engine, 4).tolist() == [True, True, True, False]
     engine, _ = make_engine(texts, CharacterClass("a", 1, 2), control_tokens=[2])
-    masks = []
-    for _ in range(2):
-        engine.consume(0, token_healing=False)
-        masks.append(exact_mask(engine, 4).tolist())
-    assert masks == [[True, False, True, False], [False, False, True, False]]
+    engine.consume(0, token_healing=False)
+    assert exact_mask(engine, 4).tolist() == [True, False, True, False]
+    engine.consume(0, token_healing=False)
+    assert exact_mask(engine, 4).tolist() == [False, False, True, False]
     engine.steppers = []  # a grammar with no steppers: only control tokens
     assert exact_mask(engine, 4).tolist() == [False, False, True, False]
     engine.reset(hard_reset=True)  # no grammar: every token
     assert exact_mask(engine, 4).tolist() == [True] * 4
 
-
-# --------------------------------------------------------------------------- the bitmask
 
 
 def test_bitmask_layout_rows_and_padding():
@@ -95,18 +90,15 @@ FROZEN.flags.writeable = False
 
 
 @pytest.mark.parametrize("array, index, error, message", [
-    (np.zeros((1, 2), dtype=np.float32), 0, TypeError, "int32"),
-    (np.zeros((1, 2), dtype=np.int64), 0, TypeError, "int32"),
-    ([[0, 0]], 0, TypeError, "must be an array"),
-    (np.zeros(2, dtype=np.int32), 0, ValueError, "two-dimensional"),
-    (np.zeros((1, 1), dtype=np.int32), 0, ValueError, "needs 2"),
-    (np.zeros((1, 2), dtype=np.int32)[:, :0], 0, ValueError, "needs 2"),
-    (np.zeros((2, 2), dtype=np.int32), -1, IndexError, "out of range"),
-    (np.zeros((2, 2), dtype=np.int32), 2, IndexError, "out of range"),
-    (FROZEN, 0, RuntimeError, "read-only"),
-    (np.zeros((1, 1, 33), dtype=np.float32), None, ValueError, None),  # no index: scores
-    (np.zeros((1, 33), dtype=np.int32), None, TypeError, None),
-    (np.zeros((1, 33), dtype=np.complex64), None, TypeError, None),
+    (np.zeros((1, 2), np.float32), 0, TypeError, "int32"), (np.zeros((1, 2), np.int64), 0, TypeError, "int32"),
+    ([[0, 0]], 0, TypeError, "must be an array"), (np.zeros(2, np.int32), 0, ValueError, "two-dimensional"),
+    (np.zeros((1, 1), np.int32), 0, ValueError, "needs 2"),
+    (np.zeros((1, 2), np.int32)[:, :0], 0, ValueError, "needs 2"),
+    (np.zeros((2, 2), np.int32), -1, IndexError, "out of range"),
+    (np.zeros((2, 2), np.int32), 2, IndexError, "out of range"), (FROZEN, 0, RuntimeError, "read-only"),
+    (np.zeros((1, 1, 33), np.float32), None, ValueError, None),  # no index: scores
+    (np.zeros((1, 33), np.int32), None, TypeError, None),
+    (np.zeros((1, 33), np.complex64), None, TypeError, None),
 ])
 def test_arrays_are_checked_before_writing(array, index, error, message):
     engine, _ = make_engine(["a"] * 33, Literal("a"))
@@ -126,8 +118,6 @@ def test_a_leaf_error_propagates_and_writes_nothing():
     assert bitmask.tolist() == [[7]]
 
 
-# --------------------------------------------------------------------------- score arrays
-
 
 BLOCKED = {np.float64: -np.inf, np.float32: -np.inf, np.float16: -np.inf, np.int8: -128}
 
@@ -146,8 +136,7 @@ def test_scores_are_masked_in_place(dtype, layout):
 
 
 class Bfloat16View:
-    """Exports a uint16 array through DLPack as bfloat16 (type code 4), as
-    array libraries with a genuine bfloat16 type do."""
+    """Exports a uint16 array through DLPack as bfloat16, as libraries with a bfloat16 type do."""
 
     def __init__(self, array):
         self.array, self.__dlpack_device__ = array, array.__dlpack_device__
@@ -168,8 +157,6 @@ def test_bfloat16_scores_through_dlpack():
     engine.mask_scores_exactly(Bfloat16View(patterns))
     assert patterns.tolist() == [[0, 0xFF80, 0xFF80]] * 2
 
-
-# --------------------------------------------------------------------------- native leaves
 
 
 LETTERS = "abcé"
@@ -202,8 +189,8 @@ def native_leaves(draw, name, optional):
 
 @st.composite
 def mixed_grammars(draw):
-    """Chains of slots, each a leaf or a choice of two, in plain, Python or
-    Python-routed containers, with an optional loop back to the start."""
+    """Chains of slots, each a leaf or a choice of two in a plain, Python or Python-routed
+    container, with an optional loop back to the start."""
     slots, loop = [], draw(st.booleans())
     for i in range(draw(st.integers(1, 3))):
         # An optional leaf in a loop would let the loop go round on nothing.
@@ -242,8 +229,7 @@ def whole_word_then_c(container):
 @pytest.mark.parametrize("texts, machine, expected", [
     # é and è share their first UTF-8 byte; the Python leaf sees only str.
     (["é", "è", "éé", "éè", "ée", "e", "èé", "x"], CharacterClass("éx", 1, 2), "10100001"),
-    # "ac" would pass in pieces ("a", then "c") but a whole-token leaf that
-    # could still take "b" refuses it whole.
+    # "ac" would pass in pieces ("a", then "c"); whole, a leaf that could still take "b" refuses it.
     (["a", "ab", "ac", "c", "abc"], whole_word_then_c(z.StateMachine), "11001"),
     (["a", "ab", "ac", "c", "abc"], whole_word_then_c(RoutedContainer), "11001"),
 ])

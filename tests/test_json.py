@@ -116,17 +116,13 @@ def test_recursive_grammar_prints_and_is_collected():
         grammar = jg.json_object_grammar()
         value = grammar.state_graph[1][0][0].state_graph[6][0][0]
         assert value.object_machine.state_graph[6][0][0] is value
-        text = repr(grammar) + repr(value) + repr(value.object_machine)
-        assert len(text) < 5000 and "ObjectMachine" in text
-        leaf = advance(grammar.get_steppers(), '{"a": [{"b": "x')[0]
-        while leaf.sub_stepper is not None:
-            leaf = leaf.sub_stepper
-        refs = [weakref.ref(o) for o in (value, value.object_machine, value.array_machine, leaf)]
-        del grammar, value, leaf
+        assert len(repr(grammar) + repr(value)) < 5000 and "ObjectMachine" in repr(value.object_machine)
+        refs = [weakref.ref(o) for o in (value, value.object_machine, value.array_machine)]
+        del grammar, value
     finally:
         gc.enable()
     gc.collect()
-    assert [r() for r in refs] == [None] * len(refs)
+    assert [r() for r in refs] == [None] * 3
 
 
 @pytest.mark.parametrize("words", [(), ("",), ("null", "nan")])

@@ -1,6 +1,5 @@
-"""zel.json_schema: documents a schema admits are accepted, others refused
-(random schemas and instances too); recursion, formats, numeric ranges,
-errors naming keyword and place."""
+"""zel.json_schema: documents a schema admits are accepted, others refused (random schemas and
+instances too); recursion, formats, numeric ranges, errors naming keyword and place."""
 
 import json
 import re
@@ -20,17 +19,10 @@ def dumps(value):
     return json.dumps(value, ensure_ascii=False)
 
 
-PERSON = {
-    "type": "object",
-    "properties": {
-        "name": {"type": "string", "minLength": 1, "maxLength": 8},
-        "age": {"type": "integer", "minimum": 0, "maximum": 130},
-        "email": {"type": "string", "format": "email"},
-        "tags": {"type": "array", "items": {"enum": ["a", "b"]}, "maxItems": 2},
-    },
-    "required": ["name", "age"],
-    "additionalProperties": False,
-}
+PERSON = {"type": "object", "required": ["name", "age"], "additionalProperties": False, "properties": {
+    "name": {"type": "string", "minLength": 1, "maxLength": 8}, "email": {"type": "string", "format": "email"},
+    "age": {"type": "integer", "minimum": 0, "maximum": 130},
+    "tags": {"type": "array", "items": {"enum": ["a", "b"]}, "maxItems": 2}}}
 TREE = {"$defs": {"node": {"type": "object", "properties": {
     "v": {"type": "integer"}, "kids": {"type": "array", "items": {"$ref": "#/$defs/node"}}},
     "required": ["v"], "additionalProperties": False}}, "$ref": "#/$defs/node"}

@@ -36,12 +36,10 @@ def use(engine: zel_core.Engine, tensor: Tensor, stepper: zel_core.Stepper) -> N
 
 
 def test_callers_are_typed_as_the_bindings_behave(tmp_path):
-    caller = tmp_path / "caller.py"
-    caller.write_text(CALLER)
-    settings = tmp_path / "mypy.ini"  # none: not the project's own
-    settings.write_text("[mypy]\n")
+    (tmp_path / "caller.py").write_text(CALLER)
+    (tmp_path / "mypy.ini").write_text("[mypy]\n")  # none: not the project's own
     # The cache lives with the packages whose stubs it describes (checked against their hashes).
-    report, _, _ = mypy_api.run([str(caller), "--config-file", str(settings),
+    report, _, _ = mypy_api.run([str(tmp_path / "caller.py"), "--config-file", str(tmp_path / "mypy.ini"),
                                  "--cache-dir", str(Path(sys.prefix) / "mypy-cache")])
     found = [line.split(": ", 1)[1] for line in report.splitlines() if "caller.py:" in line]
     assert found == [
