@@ -20,8 +20,8 @@ def dumps(value):
 
 
 PERSON = {"type": "object", "required": ["name", "age"], "additionalProperties": False, "properties": {
-    "name": {"type": "string", "minLength": 1, "maxLength": 8}, "email": {"type": "string", "format": "email"},
-    "age": {"type": "integer", "minimum": 0, "maximum": 130},
+    "name": {"type": "string", "minLength": 1, "maxLength": 8},
+    "age": {"type": "integer", "minimum": 0, "maximum": 130}, "email": {"type": "string", "format": "email"},
     "tags": {"type": "array", "items": {"enum": ["a", "b"]}, "maxItems": 2}}}
 TREE = {"$defs": {"node": {"type": "object", "properties": {
     "v": {"type": "integer"}, "kids": {"type": "array", "items": {"$ref": "#/$defs/node"}}},
@@ -38,11 +38,10 @@ CASES = [
     (PERSON,
      [{"name": "Ann", "age": 0}, {"name": "Bo", "age": 130, "tags": []},
       {"name": "é日", "age": 42, "email": "a.b@c.org", "tags": ["b", "a"]}],
-     [{"name": "", "age": 1}, {"name": "Ann"}, {"age": 3, "name": "Ann"},
+     [{"name": "", "age": 1}, {"name": "Ann"}, {"age": 3, "name": "Ann"}, {"name": "123456789", "age": 1},
       {"name": "Ann", "age": 131}, {"name": "Ann", "age": -1}, {"name": "Ann", "age": 1.5},
       {"name": "Ann", "age": 1, "x": 1}, {"name": "Ann", "age": 1, "email": "nope"},
-      {"name": "Ann", "age": 1, "tags": ["a", "b", "a"]}, {"name": "Ann", "age": 1, "tags": ["c"]},
-      {"name": "123456789", "age": 1}]),
+      {"name": "Ann", "age": 1, "tags": ["a", "b", "a"]}, {"name": "Ann", "age": 1, "tags": ["c"]}]),
     ({"type": "object", "properties": {"a": {"type": "integer"}}},
      [{}, {"a": 1}, {"b": [1, {"c": None}]}, {"a": 2, "ab": 3, "": "x"}, {"zz": 1, "a": 3}],
      [{"a": "x"}, {"a": None}, []]),
@@ -65,7 +64,17 @@ CASES = [
     ({"type": "object", "properties": {"foo": {"type": "string"}}, "additionalProperties": False,
       "patternProperties": {"^S_": {"type": "string"}, "^I_": {"type": "integer"}}},
      [{"foo": "bar", "S_foo": "x", "I_foo": 123, "S_b": ""}], [{"I_foo": "x"}, {"X": 1}]),
-]
+] + [({"type": "string", "format": form}, good, bad) for form, good, bad in [
+    ("date", ["2024-02-29", "2000-02-29", "1999-12-31", "2023-04-30"],
+     ["2024-13-01", "24-01-01", "2024-1-1", "2023-02-29", "1900-02-29", "1000-02-29", "2023-04-31"]),
+    ("time", ["23:59:60Z", "01:02:03.5+05:30"], ["24:00:00Z", "01:02:03"]),
+    ("date-time", ["2024-01-02T03:04:05Z"], ["2024-01-02 03:04", "2024-01-02T03:04:05"]),
+    ("email", ["a.b+c@example.co"], ["a@", "@b.c", "a b@c.d"]),
+    ("uuid", ["123e4567-e89b-12d3-a456-426614174000"], ["123e4567e89b12d3a456426614174000"]),
+    ("uri", ["https://x.org/a?b=c#d", "urn:isbn:1"], ["no scheme", "//x.org"]),
+    ("ipv4", ["0.0.0.0", "255.255.255.255"], ["256.1.1.1", "1.2.3", "01.2.3.4"]),
+    ("int32", ["x"], []),  # formats JSON Schema does not define assert nothing
+]]
 
 
 @pytest.mark.parametrize("schema,valid,invalid", CASES)
@@ -103,22 +112,6 @@ def test_number_ranges_are_exact_on_decimals(low, low_open, high, high_open):
                   and (high is None or (value < high if high_open else value <= high)))
         for text in {repr(value), str(int(value)) if value.is_integer() else repr(value)} - {"-0"}:
             assert bool(re.fullmatch(pattern, text)) == inside, text
-
-
-@pytest.mark.parametrize("form,good,bad", [
-    ("date", ["2024-02-29", "2000-02-29", "1999-12-31", "2023-04-30"],
-     ["2024-13-01", "24-01-01", "2024-1-1", "2023-02-29", "1900-02-29", "1000-02-29", "2023-04-31"]),
-    ("time", ["23:59:60Z", "01:02:03.5+05:30"], ["24:00:00Z", "01:02:03"]),
-    ("date-time", ["2024-01-02T03:04:05Z"], ["2024-01-02 03:04", "2024-01-02T03:04:05"]),
-    ("email", ["a.b+c@example.co"], ["a@", "@b.c", "a b@c.d"]),
-    ("uuid", ["123e4567-e89b-12d3-a456-426614174000"], ["123e4567e89b12d3a456426614174000"]),
-    ("uri", ["https://x.org/a?b=c#d", "urn:isbn:1"], ["no scheme", "//x.org"]),
-    ("ipv4", ["0.0.0.0", "255.255.255.255"], ["256.1.1.1", "1.2.3", "01.2.3.4"]),
-    ("int32", ["x"], []),  # formats JSON Schema does not define assert nothing
-])
-def test_string_formats(form, good, bad):
-    grammar = zel.json_schema({"type": "string", "format": form})
-    assert [accepts(grammar, dumps(text)) for text in good + bad] == [True] * len(good) + [False] * len(bad)
 
 
 @pytest.mark.parametrize("schema,keyword,where", [

@@ -79,7 +79,7 @@ def test_tiktoken_ids_have_the_bytes_tiktoken_decodes(cl100k):
         assert tokenizer.decode(tokenizer.encode(text)) == text
 
 
-def test_gguf_ids_have_the_text_the_model_tokenizer_decodes(smollm, smollm_huggingface):
+def test_gguf_ids_have_the_text_the_model_tokenizer_decodes(smollm, smollm_huggingface, tmp_path):
     assert smollm.size == smollm_huggingface.get_vocab_size() == 49152
     for i in set(range(smollm.size)) - set(smollm.special_tokens.values()):
         assert smollm.token_bytes(i).decode("utf-8", errors="replace") == smollm_huggingface.decode([i]), i
@@ -88,6 +88,12 @@ def test_gguf_ids_have_the_text_the_model_tokenizer_decodes(smollm, smollm_huggi
     assert smollm.control_tokens == [2] and "<|im_end|>" not in smollm.vocabulary
     assert all(smollm.token_bytes(i) == b"" for i in smollm.special_tokens.values())
     assert all(smollm.decode(smollm.encode(text)) == text for text in TEXTS)
+    smollm_huggingface.save(str(tmp_path / "tokenizer.json"))  # a byte-level tokenizer file
+    from_file = from_huggingface(tmp_path)
+    assert [from_file.token_bytes(i) for i in range(from_file.size)] == \
+           [smollm.token_bytes(i) for i in range(smollm.size)]
+    assert set(from_file.special_tokens) == set(smollm.special_tokens)
+    assert from_file.decode(from_file.encode(TEXTS[0])) == TEXTS[0]
 
 
 def test_not_a_gguf_file(tmp_path):
@@ -95,15 +101,6 @@ def test_not_a_gguf_file(tmp_path):
     (tmp_path / "x.gguf").write_bytes(b"not a model file at all, not at all")
     with pytest.raises(ValueError, match="not a GGUF file"):
         from_gguf(tmp_path / "x.gguf")
-
-
-def test_byte_level_tokenizer_file_gives_the_gguf_texts(smollm, smollm_huggingface, tmp_path):
-    smollm_huggingface.save(str(tmp_path / "tokenizer.json"))
-    tokenizer = from_huggingface(tmp_path)
-    assert [tokenizer.token_bytes(i) for i in range(tokenizer.size)] == \
-           [smollm.token_bytes(i) for i in range(smollm.size)]
-    assert set(tokenizer.special_tokens) == set(smollm.special_tokens)
-    assert tokenizer.decode(tokenizer.encode(TEXTS[0])) == TEXTS[0]
 
 
 def test_sentencepiece_spaces_and_byte_pieces(tmp_path):
@@ -121,11 +118,10 @@ def test_sentencepiece_spaces_and_byte_pieces(tmp_path):
     (tmp_path / "tokenizer_config.json").write_text(json.dumps({"eos_token": "</s>"}))
     tokenizer = from_huggingface(tmp_path / "tokenizer.json")
     assert tokenizer.control_tokens == [2]
-    for i in range(3, len(pieces)):
-        if i >= 3 + 0x80 and i < 3 + 256:  # a byte that is not UTF-8 alone
-            assert tokenizer.token_bytes(i) == bytes([i - 3]) and tokenizer.tokens[i] == chr(0xF700 + i - 3)
-        else:
-            assert tokenizer.token_bytes(i).decode() == hf.decode([i]), pieces[i]
+    for i in range(3, len(pieces)):  # bytes 0x80 to 0xFF are not UTF-8 alone
+        alone = 3 + 0x80 <= i < 3 + 256
+        assert tokenizer.token_bytes(i) == (bytes([i - 3]) if alone else hf.decode([i]).encode()), pieces[i]
+    assert all(tokenizer.tokens[3 + b] == chr(0xF700 + b) for b in range(0x80, 0x100))
     assert tokenizer.vocabulary[" ab"] == pieces.index("▁ab") and tokenizer.vocabulary["\n"] == 3 + 10
     assert tokenizer.decode(tokenizer.encode("ab ab\n")) == "ab ab\n"
 
