@@ -9,21 +9,16 @@ advance = z.StateMachine.advance_all_basic
 
 def chunks(text, seed=0):
     """``text`` cut into pieces of 1 to 6 characters (a stand-in for tokens)."""
-    rng = random.Random(seed)
-    pieces, at = [], 0
-    while at < len(text):
-        size = rng.randint(1, 6)
-        pieces.append(text[at:at + size])
-        at += size
-    return pieces
+    rng, cuts = random.Random(seed), [0]
+    while cuts[-1] < len(text):
+        cuts.append(cuts[-1] + rng.randint(1, 6))
+    return [text[start:end] for start, end in zip(cuts, cuts[1:])]
 
 
 def live(machine, pieces):
     steppers = machine.get_steppers()
     for piece in pieces:
         steppers = advance(steppers, piece)
-        if not steppers:
-            break
     return steppers
 
 

@@ -7,12 +7,11 @@ import string
 
 import pytest
 import zel
-import zel_core as z
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from zel.schema.number_patterns import integer_range, number_range
 
-from frontend_kit import accepted, accepts
+from frontend_kit import accepted, accepts, live
 
 
 def dumps(value):
@@ -135,10 +134,8 @@ def test_schema_errors_and_unsupported_keywords_named_with_their_place(schema, k
 
 def test_identifiers_name_the_property_being_written():
     grammar = zel.json_schema(PERSON)
-    steppers = z.StateMachine.advance_all_basic(grammar.get_steppers(), '{"name": "An')
-    assert {s.get_identifier() for s in steppers} == {"name"}
-    steppers = z.StateMachine.advance_all_basic(steppers, 'n", "ag')
-    assert {s.get_identifier() for s in steppers} == {"age"}
+    assert {s.get_identifier() for s in live(grammar, ['{"name": "An'])} == {"name"}
+    assert {s.get_identifier() for s in live(grammar, ['{"name": "An', 'n", "ag'])} == {"age"}
     done = accepted(grammar, '{"name": "Ann", "age": 42}')
     assert done and done[0].get_current_value() == {"name": "Ann", "age": 42}
 

@@ -9,8 +9,11 @@ import numpy as np
 import pytest
 
 from integration_kit import END, allowed, json_engine, small_tokenizer
-from zel.integrations.llama_cpp import GrammarRefused, LogitsProcessor
+from zel.integrations.llama_cpp import GrammarRefused, LogitsProcessor, complete, generate
 from zel.model_files import default_model_path
+from zel.tokenizers import from_gguf, from_llama
+from zel_core import StateMachine
+from zel_core.leaves import Regex
 
 DOCUMENT = '{"name": "Ada", "age": 36}'
 PROMPT = [0, 5, 6, 7]
@@ -69,11 +72,6 @@ def llama():
 
 
 def test_the_real_model_writes_what_the_grammar_allows(llama):
-    from zel.integrations.llama_cpp import complete, generate
-    from zel.tokenizers import from_gguf, from_llama
-    from zel_core import StateMachine
-    from zel_core.leaves import Regex
-
     tokenizer, stored = from_llama(llama), from_gguf(default_model_path())
     assert [tokenizer.token_bytes(i) for i in range(tokenizer.size)] == \
            [stored.token_bytes(i) for i in range(stored.size)]
