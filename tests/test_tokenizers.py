@@ -17,11 +17,10 @@ def cl100k():
     tiktoken = pytest.importorskip("tiktoken")
     from tiktoken.load import load_tiktoken_bpe
 
-    path = default_vocabulary_path()
-    if not path.is_file():
-        pytest.skip(f"no vocabulary at {path}: run `make vocabulary`")
+    if not default_vocabulary_path().is_file():
+        pytest.skip(f"no vocabulary at {default_vocabulary_path()}: run `make vocabulary`")
     encoding = tiktoken.Encoding(name="cl100k_base", pat_str=PATTERNS["cl100k_base"],
-                                 mergeable_ranks=load_tiktoken_bpe(str(path)),
+                                 mergeable_ranks=load_tiktoken_bpe(str(default_vocabulary_path())),
                                  special_tokens={"<|endoftext|>": 100257, "<|fim_prefix|>": 100258})
     return encoding, from_tiktoken(encoding)
 

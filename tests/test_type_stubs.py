@@ -1,6 +1,5 @@
-"""The installed stubs type a caller's code as the bindings behave: any buffer or DLPack
-array is a score array and comes back as itself; None is a result where the bindings return
-it. Numpy is left out: mypy takes long to read its stubs."""
+"""The installed stubs type callers as the bindings behave: any buffer or DLPack array is a score
+array and comes back as itself; None is a possible result (numpy is left out: mypy reads it slowly)."""
 import os
 import sys
 from pathlib import Path
