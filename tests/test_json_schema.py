@@ -155,29 +155,22 @@ TEXT = st.text(CHARACTERS, max_size=6)
 
 @st.composite
 def scalar_schemas(draw):
-    kind = draw(st.sampled_from(["integer", "string", "enum", "boolean", "null", "date", "number"]))
-    low = draw(st.integers(-300, 300))
-    if kind == "integer":
-        return {"type": "integer", "minimum": low, "maximum": low + draw(st.integers(0, 500))}
-    if kind == "number":
-        return {"type": "number", "exclusiveMinimum": low, "maximum": low + draw(st.integers(1, 80))}
-    if kind == "string":
-        return {"type": "string", "maxLength": draw(st.integers(0, 5))}
-    if kind == "enum":
-        values = st.one_of(TEXT, st.integers(-5, 5), st.none())
-        return {"enum": draw(st.lists(values, min_size=1, max_size=4, unique=True))}
-    return {"type": "string", "format": "date"} if kind == "date" else {"type": kind}
+    low, size = draw(st.integers(-300, 300)), draw(st.integers(0, 80))
+    enum = draw(st.lists(st.one_of(TEXT, st.integers(-5, 5), st.none()), min_size=1, max_size=4, unique=True))
+    return draw(st.sampled_from([
+        {"type": "integer", "minimum": low, "maximum": low + size}, {"type": "boolean"}, {"type": "null"},
+        {"type": "number", "exclusiveMinimum": low, "maximum": low + size + 1}, {"enum": enum},
+        {"type": "string", "maxLength": size % 6}, {"type": "string", "format": "date"}]))
 
 
-def containers(children):
-    objects = st.builds(
-        lambda props, data: {"type": "object", "properties": props, "additionalProperties": False,
-                             "required": [k for k in props if data.draw(st.booleans())]},
-        st.dictionaries(KEYS, children, max_size=4), st.data())
-    arrays = st.builds(lambda items, low, extra: {"type": "array", "items": items, "minItems": low,
-                                                  "maxItems": low + extra},
-                       children, st.integers(0, 2), st.integers(0, 3))
-    return st.one_of(objects, arrays)
+@st.composite
+def containers(draw, children):
+    if draw(st.booleans()):
+        properties = draw(st.dictionaries(KEYS, children, max_size=4))
+        return {"type": "object", "properties": properties, "additionalProperties": False,
+                "required": [key for key in properties if draw(st.booleans())]}
+    low = draw(st.integers(0, 2))
+    return {"type": "array", "items": draw(children), "minItems": low, "maxItems": low + draw(st.integers(0, 3))}
 
 
 def sample(data, schema):
