@@ -4,8 +4,6 @@ import random
 
 import zel_core as z
 
-advance = z.StateMachine.advance_all_basic
-
 
 def chunks(text, seed=0):
     """``text`` cut into pieces of 1 to 6 characters (a stand-in for tokens)."""
@@ -18,13 +16,12 @@ def chunks(text, seed=0):
 def live(machine, pieces):
     steppers = machine.get_steppers()
     for piece in pieces:
-        steppers = advance(steppers, piece)
+        steppers = z.StateMachine.advance_all_basic(steppers, piece)
     return steppers
 
 
 def accepts(machine, text, seeds=(0, 1)):
-    """Whether ``machine`` takes ``text`` whole and may end there: one
-    character at a time and in random chunks, which must agree."""
+    """Whether ``machine`` takes ``text`` and may end there, fed by characters and in chunks (agreeing)."""
     answers = {any(s.has_reached_accept_state() for s in live(machine, list(text)))}
     for seed in seeds:
         answers.add(any(s.has_reached_accept_state() for s in live(machine, chunks(text, seed))))

@@ -16,9 +16,9 @@ def small_tokenizer() -> Tokenizer:
                      special_tokens={"<s>": 0, "</s>": END}, end_tokens=[END])
 
 
-def json_engine(tokenizer: Tokenizer, **options) -> zel_core.Engine:
+def json_engine(tokenizer: Tokenizer, grammar=None, **options) -> zel_core.Engine:
     engine = tokenizer.engine(**options)
-    engine.state_machine = json_object_grammar()
+    engine.state_machine = grammar or json_object_grammar()
     engine.reset()
     return engine
 

@@ -67,7 +67,6 @@ def test_errors_point_at_line_and_column(text, line, column, words):
     assert words in str(raised.value) and f"line {line}, column {column}" in str(raised.value)
 
 
-# --------------------------------------------------------------------------- combinators
 
 @pytest.mark.parametrize("make,valid,invalid", [
     (lambda: zel.sequence("a", zel.optional("b"), "c"), ["ac", "abc"], ["a", "abbc", "bc"]),

@@ -1,7 +1,5 @@
-"""The llama.cpp logits processor's contract, without llama.cpp: it is called
-with every id so far and the next scores, consumes the new ids and masks the
-scores exactly, in place; and, where llama-cpp-python is built, a few tokens
-of the real model."""
+"""The llama.cpp logits processor, called with every id so far and the next scores: it consumes the
+new ids and masks the scores exactly, in place; and a few tokens of the real model where it is built."""
 
 import json
 
@@ -27,19 +25,17 @@ def setup():
 
 def test_each_call_masks_what_the_grammar_allows_next(setup):
     tokenizer, processor, _ = setup
-    reference = json_engine(tokenizer)
-    ids = list(PROMPT)
-    for token in tokenizer.encode(DOCUMENT) + [None]:
+    reference, document = json_engine(tokenizer), tokenizer.encode(DOCUMENT)
+    for step in range(len(document) + 1):
         # Strided scores, as in llama.cpp's token data records.
         records = np.zeros(tokenizer.size, dtype=[("id", np.intc), ("logit", np.single), ("p", np.single)])
         scores = records["logit"]
-        assert processor(np.array(ids, dtype=np.intc), scores) is scores
+        assert processor(np.array(PROMPT + document[:step], dtype=np.intc), scores) is scores
         assert set(np.flatnonzero(scores == 0).tolist()) == allowed(reference, tokenizer.size)
         assert (records["p"] == 0).all() and (records["id"] == 0).all()
-        if token is not None:
-            assert scores[token] == 0 and scores[END] == -np.inf
-            reference.consume(token, token_healing=False)
-            ids.append(token)
+        if step < len(document):
+            assert scores[document[step]] == 0 and scores[END] == -np.inf
+            reference.consume(document[step], token_healing=False)
     # Only trailing white space may follow, and the end.
     assert np.flatnonzero(scores == 0).tolist() == [END] + [2 + ord(c) for c in "\t\n\r "]
     assert processor.accepted and processor.value == json.loads(DOCUMENT)

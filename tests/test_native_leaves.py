@@ -62,8 +62,7 @@ def leaf_accepts(leaf, pieces):
 
 
 def check_token(leaf, whole, text):
-    """The longest prefix that can still be completed is taken, the rest left
-    over; whole-token leaves take all or refuse. Continuations are taken."""
+    """The longest completable prefix is taken (whole-token leaves take all or refuse); continuations too."""
     dfa = leaf.dfa
     state, taken = dfa.walk(dfa.start, text)
     [stepper] = leaf.get_steppers()
@@ -116,9 +115,9 @@ def test_pattern_errors_name_the_position(pattern, position):
         Regex(pattern)
 
 
-@pytest.mark.parametrize("make", [lambda: Literal(""), lambda: CharacterClass(["ab"]),
-                                  lambda: CharacterClass("a", 1, 10001),
-                                  lambda: Regex("(" * 100_000 + "a" + ")" * 100_000)])  # refused, not overflowed
+@pytest.mark.parametrize("make", [  # deep nesting is refused, not overflowed
+    lambda: Literal(""), lambda: CharacterClass(["ab"]), lambda: CharacterClass("a", 1, 10001),
+    lambda: Regex("(" * 100_000 + "a" + ")" * 100_000)])
 def test_bad_leaf_arguments(make):
     with pytest.raises(ValueError):
         make()
@@ -129,8 +128,8 @@ def test_automaton_states_belong_to_their_pattern():
     after_a = leaf.dfa.next(leaf.dfa.start, "a")
     assert leaf.get_new_stepper(after_a).consume("c")[0].has_reached_accept_state()
     assert Regex("ab|ac").dfa.identity != leaf.dfa.identity
-    assert leaf.get_new_stepper("x").dfa_state == Dfa.dead  # not a state: refuses everything
-    assert leaf.get_new_stepper("x").consume("b") == []
+    foreign = leaf.get_new_stepper("x")  # not a state: refuses everything
+    assert foreign.dfa_state == Dfa.dead and foreign.consume("b") == []
     [stepper] = Regex("[^\\x00-\\U0010ffff]").get_steppers()  # matches nothing
     assert not stepper.should_start_step("a") and not stepper.can_accept_more_input()
     assert Regex("(" * 150 + "a" + ")" * 150).get_steppers()[0].consume("a")  # deep but allowed

@@ -1,6 +1,5 @@
-"""The transformers logits processor on a tiny randomly initialised model
-(built here: nothing is downloaded), batched by row. Skipped where torch or
-transformers is not installed: the suite's interpreter has neither."""
+"""The transformers logits processor, batched by row, on a tiny random model built here (nothing is
+downloaded); skipped where torch or transformers is missing, as in the suite's interpreter."""
 
 import json
 
@@ -9,7 +8,7 @@ import pytest
 torch = pytest.importorskip("torch")
 transformers = pytest.importorskip("transformers")
 
-from integration_kit import END, small_tokenizer  # noqa: E402
+from integration_kit import END, json_engine, small_tokenizer  # noqa: E402
 from zel.integrations.transformers import LogitsProcessor, StoppingCriteria  # noqa: E402
 from zel.json_grammar import json_object_grammar  # noqa: E402
 
@@ -19,12 +18,7 @@ TOKENIZER = small_tokenizer()
 @pytest.fixture
 def processor():
     grammar = json_object_grammar()  # shared by the rows
-
-    def make_engine():
-        engine = TOKENIZER.engine()
-        engine.state_machine = grammar
-        return engine
-    return LogitsProcessor(make_engine, TOKENIZER.control_tokens)
+    return LogitsProcessor(lambda: json_engine(TOKENIZER, grammar), TOKENIZER.control_tokens)
 
 
 @pytest.mark.parametrize("dtype", [torch.float32, torch.bfloat16])

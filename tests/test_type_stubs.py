@@ -9,7 +9,7 @@ import pytest
 mypy_api = pytest.importorskip("mypy.api")
 
 pytestmark = pytest.mark.skipif(bool(os.environ.get("ZEL_SANITIZED")),
-                                reason="the sanitized suite imports the build folder, which has no stub package")
+                                reason="the sanitized suite's build folder has no stub package")
 
 CALLER = '''
 from typing import Any
