@@ -2,7 +2,6 @@
 
 import pytest
 import zel_core as z
-from zel.leaves import Literal
 
 advance_all = z.StateMachine.advance_all
 advance_all_basic = z.StateMachine.advance_all_basic
@@ -30,86 +29,48 @@ def scripted(*plan):
 
 
 def trie(*keys):
-    t = z.TrieMap()
-    for i, key in enumerate(keys):
-        t.insert(key, i)
-    return t
+    return z.TrieMap().insert_all([(key, i) for i, key in enumerate(keys)])
 
 
 def summary(deltas):
     return [(d.token, d.was_healed, d.stepper.get_raw_value()) for d in deltas]
 
 
-def snapshot(s):
-    return (repr(s), s._raw_value, s.remaining_input, s.current_state, s.target_state,
-            s.consumed_character_count, id(s.sub_stepper), len(s.history))
-
-
-def test_empty_input():
-    assert advance_all([], "abc", trie("a")) == []
-    assert advance_all_basic([], "abc") == []
-
-
 def test_no_successors_contribute_nothing():
+    assert advance_all([], "abc", trie("a")) == advance_all_basic([], "abc") == []
     result = advance_all([scripted(), scripted(("abc", None)), scripted()], "abc", trie("a"))
     assert summary(result) == [("abc", False, "abc")]
 
 
-@pytest.mark.parametrize("vocab", [None, trie("abc")])
-def test_full_consumption_is_unhealed(vocab):
-    [d] = advance_all([scripted(("xyz", None))], "abc", vocab)
-    assert (d.token, d.was_healed, d.stepper.remaining_input) == ("abc", False, None)
-
-
-def erased():
+def erased():  # a map that had keys
     t = trie("ab")
     t.erase("ab")
     return t
 
 
-@pytest.mark.parametrize("rest", ["c", ""])
-@pytest.mark.parametrize("vocab, healing", [
-    (trie("ab", "abc"), False), (None, True), (z.TrieMap(), True), (erased(), True),
+@pytest.mark.parametrize("value, rest, keys, healing, expected", [
+    ("xyz", None, None, True, ("abc", False)),           # all of the token used: not healed
+    ("xyz", None, ["abc"], True, ("abc", False)),
+    ("ab", "c", ["ab", "abc"], False, None),              # a partial match needs healing
+    ("ab", "c", None, True, None),                        # ... and a vocabulary that has keys
+    ("ab", "c", [], True, None),
+    ("ab", "c", erased(), True, None),
+    ("abc", "", ["ab", "abc"], False, None),
+    ("ab", "c", ["ab"], True, ("ab", True)),
+    ("ab", "c", ["a"], True, ("a", True)),
+    ("ab", "c", ["a", "ab", "abc", "abcd"], True, ("ab", True)),  # longest prefix of the matched part
+    ("ab", "c", ["", "b", "abc"], True, ("", True)),
+    ("ab", "c", ["b", "abc", "x"], True, None),
+    ("abc", "", ["abc"], True, ("abc", True)),            # an empty remainder is still partial
+    ("abc", "", ["ab", "a"], True, ("ab", True)),
+    ("éé", "!", ["é", "éé"], True, ("éé", True)),         # lengths in bytes: the matched part is "éé"
 ])
-def test_partial_match_dropped_without_healing(rest, vocab, healing):
-    s = scripted(("ab" + ("c" if rest == "" else ""), rest))
-    assert advance_all([s], "abc", vocab, healing) == []
-
-
-@pytest.mark.parametrize("keys, token", [
-    (["ab"], "ab"),
-    (["a"], "a"),
-    (["a", "ab", "abc", "abcd"], "ab"),  # longest prefix of what was matched, not of the token
-    (["", "b", "abc"], ""),
-    (["b", "abc", "x"], None),
-])
-def test_healing_takes_longest_prefix_of_matched_part(keys, token):
-    result = advance_all([scripted(("ab", "c"))], "abc", trie(*keys))
-    if token is None:
-        assert result == []
-    else:
-        [d] = result
-        assert (d.token, d.was_healed, d.stepper.remaining_input) == (token, True, None)
-        assert d.stepper.get_raw_value() == "ab"
-
-
-def test_healing_through_nested_grammar():
-    m = z.StateMachine({0: [(Literal("ab"), "$")]})
-    [d] = advance_all(m.get_steppers(), "abc", trie("ab", "a"))
-    assert (d.token, d.was_healed, d.stepper.remaining_input) == ("ab", True, None)
-    assert d.stepper.has_reached_accept_state()
-
-
-@pytest.mark.parametrize("keys, token", [(["abc"], "abc"), (["ab", "a"], "ab")])
-def test_empty_remaining_input_is_partial(keys, token):
-    [d] = advance_all([scripted(("abc", ""))], "abc", trie(*keys))
-    assert (d.token, d.was_healed, d.stepper.remaining_input) == (token, True, None)
-
-
-def test_bytewise_lengths():
-    # "é" is two bytes: matched part of "éé!" with remaining "!" is "éé"
-    [d] = advance_all([scripted(("éé", "!"))], "éé!", trie("é", "éé"))
-    assert (d.token, d.was_healed) == ("éé", True)
+def test_healing(value, rest, keys, healing, expected):
+    token = "éé!" if value == "éé" else "abc"
+    vocab = keys if keys is None or isinstance(keys, z.TrieMap) else trie(*keys)
+    result = advance_all([scripted((value, rest))], token, vocab, healing)
+    assert [(d.token, d.was_healed) for d in result] == ([expected] if expected else [])
+    assert all(d.stepper.remaining_input is None and d.stepper.get_raw_value() == value for d in result)
 
 
 @pytest.mark.parametrize("rest", ["abcd", "zzzzzzzzzzzzzzzzzzzzzzzz"])
@@ -153,22 +114,6 @@ def test_basic_matches_advance_all_without_vocab():
     assert all(not deltas[i + 1] < deltas[i] for i in range(len(deltas) - 1))
 
 
-def test_inputs_unchanged():
-    m = z.StateMachine({0: [(Literal("abc"), "$"), (Literal("ab"), "$")]})
-    grammar = m.get_steppers()
-    preset = scripted(("ab", "c"))
-    preset.remaining_input = "leftover"
-    preset._raw_value = "pre"
-    inputs = grammar + [preset]
-    before = [snapshot(s) for s in inputs]
-    subs = [snapshot(s.sub_stepper) for s in grammar]
-    result = advance_all(inputs, "abc", trie("ab"))
-    assert len(result) == 3
-    assert [snapshot(s) for s in inputs] == before
-    assert [snapshot(s.sub_stepper) for s in grammar] == subs
-    assert all(d.stepper is not s for d in result for s in inputs)
-
-
 def test_consume_exception_propagates():
     class Boom(z.Stepper):
         def consume(self, token):
@@ -181,22 +126,9 @@ def test_consume_exception_propagates():
         advance_all_basic([Boom(z.StateMachine()), ok], "ab")
 
 
-@pytest.mark.parametrize("kwargs", [
-    {"vocab": {"ab": [1]}}, {"vocab": "ab"}, {"token_healing": 1}, {"token_healing": None},
-])
-def test_wrong_keyword_types(kwargs):
-    s = scripted(("ab", "c"))
-    with pytest.raises(TypeError):
-        advance_all([s], "abc", **kwargs)
-    assert getattr(s.state_machine, "calls", 0) == 0
-
-
-@pytest.mark.parametrize("steppers", ["ab", "NON_STEPPER", None, 3])
-def test_wrong_stepper_sequence(steppers):
+def test_a_stepper_list_holding_none_is_refused_before_advancing():
     s = scripted(("ab", None))
-    if steppers == "NON_STEPPER":
-        steppers = [s, "x"]
-    for call in (lambda: advance_all(steppers, "ab"), lambda: advance_all_basic(steppers, "ab")):
+    for call in (advance_all, advance_all_basic):
         with pytest.raises(TypeError):
-            call()
+            call([s, None], "ab")
     assert getattr(s.state_machine, "calls", 0) == 0

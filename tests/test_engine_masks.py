@@ -1,12 +1,11 @@
-"""Engine.compute_token_mask and Engine.mask_invalid_tokens: which ids the
-grammar allows next, and blocking the others in score arrays in place."""
-
-import ctypes
+"""Engine.compute_token_mask: which ids the grammar allows next, and the
+sequences a mask learns. Writing masks into score arrays (element types,
+layouts, DLPack) is checked with the hostile inputs and the masking property."""
 
 import numpy as np
 import pytest
 import zel_core as z
-from engine_kit import bits, make_engine, scripted
+from engine_kit import make_engine, scripted
 
 TEXTS = ["a", "b", "ab", "abc", "x", "ax", "c"]
 A, B, AB, ABC, X, AX, C = range(len(TEXTS))
@@ -21,12 +20,6 @@ def engine_with(*steppers, **options):
     e, _ = make_engine(TEXTS, **options)
     e.steppers = list(steppers)
     return e
-
-
-def test_no_steppers_allow_everything():
-    e = engine_with(control_tokens=[C])
-    assert e.compute_token_mask(V) == [True] * V
-    assert e.compute_token_mask(V + 3) == [True] * (V + 3)
 
 
 @pytest.mark.parametrize("settings, sampling, expected", [
@@ -47,16 +40,13 @@ def test_mask(settings, sampling, expected):
 
 
 def test_mask_length_follows_vocab_size():
+    assert engine_with(control_tokens=[C]).compute_token_mask(V + 3) == [True] * (V + 3)  # no steppers
     e = engine_with(scripted(valid=["x"]))
     assert e.compute_token_mask(V + 2) == [i == X for i in range(V + 2)]
     assert e.compute_token_mask(2) == [False, False]  # X lies beyond, but the allowed set is not empty
     assert e.compute_token_mask(0) == []
-
-
-@pytest.mark.parametrize("size, error", [(-1, TypeError), (2**31, ValueError), (2**32, TypeError)])
-def test_bad_vocab_size(size, error):
-    with pytest.raises(error):
-        engine_with(scripted()).compute_token_mask(size)
+    with pytest.raises(ValueError):
+        e.compute_token_mask(2**31)
 
 
 def test_multi_token_sequences_are_recorded_and_shortened():
@@ -86,111 +76,3 @@ def test_control_tokens(grammar, accepted, valid, control_allowed):
     mask = e.compute_token_mask(V)
     assert mask[C] is mask[AX] is control_allowed
     assert mask[X] is True
-
-
-# --- mask_invalid_tokens ------------------------------------------------------
-
-BLOCKED = [B, X, AX, C]  # continuation "ab" allows a, ab and abc
-
-
-def masking_engine():
-    return engine_with(scripted(valid=["ab"]))
-
-
-@pytest.mark.parametrize("dtype, blocked_bits", [
-    (np.float32, 0xFF800000), (np.float16, 0xFC00), (np.uint16, 0xFF80), (np.int8, 0x80),
-])
-def test_blocking_value_per_element_type(dtype, blocked_bits):
-    scores = np.full((2, V), 3, dtype)
-    kept = bits(scores)[0, 0]
-    assert masking_engine().mask_invalid_tokens(scores) is scores
-    expected = np.full((2, V), kept, bits(scores).dtype)
-    expected[:, BLOCKED] = blocked_bits
-    np.testing.assert_array_equal(bits(scores), expected)
-
-
-@pytest.mark.parametrize("dtype", [np.float64, np.int16, np.int32, np.uint8, np.complex64, np.bool_])
-def test_unsupported_element_types(dtype):
-    scores = np.ones((2, V), dtype)
-    with pytest.raises(RuntimeError, match="^Unsupported tensor dtype for masking$"):
-        masking_engine().mask_invalid_tokens(scores)
-    assert (scores == 1).all()
-    # nothing to block: the element type is never looked at
-    assert engine_with().mask_invalid_tokens(scores) is scores
-    assert engine_with(scripted(valid=["zz"])).mask_invalid_tokens(scores) is scores
-    assert (scores == 1).all()
-
-
-class DLPackOnly:
-    """Exposes an array through DLPack alone."""
-
-    def __init__(self, array):
-        self.array = array
-
-    def __dlpack__(self, *args, **kwargs):
-        return self.array.__dlpack__(*args, **kwargs)
-
-    def __dlpack_device__(self):
-        return self.array.__dlpack_device__()
-
-
-class DLManagedTensor(ctypes.Structure):
-    _fields_ = [("data", ctypes.c_void_p), ("device_type", ctypes.c_int32), ("device_id", ctypes.c_int32),
-                ("ndim", ctypes.c_int32), ("code", ctypes.c_uint8), ("bits", ctypes.c_uint8),
-                ("lanes", ctypes.c_uint16), ("shape", ctypes.POINTER(ctypes.c_int64)), ("strides", ctypes.c_void_p),
-                ("byte_offset", ctypes.c_uint64), ("manager_ctx", ctypes.c_void_p), ("deleter", ctypes.c_void_p)]
-
-
-class OnDevice(DLPackOnly):
-    """A contiguous float32 array handed over as a DLPack capsule that places it
-    on `device` (1: the host, 2: a GPU)."""
-
-    def __init__(self, array, device):
-        super().__init__(array)
-        self.device, self.shape = device, (ctypes.c_int64 * 2)(*array.shape)
-        self.tensor = DLManagedTensor(array.ctypes.data, device, 0, 2, 2, 32, 1, self.shape)
-
-    def __dlpack__(self, *args, **kwargs):
-        new = ctypes.pythonapi.PyCapsule_New
-        new.restype, new.argtypes = ctypes.py_object, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-        return new(ctypes.addressof(self.tensor), b"dltensor", None)
-
-    def __dlpack_device__(self):
-        return (self.device, 0)
-
-
-@pytest.mark.parametrize("layout", ["strided", "row of larger", "reversed", "fortran", "memoryview", "dlpack",
-                                    "host capsule"])
-def test_layouts(layout):
-    big = np.zeros((4, 3 * V), np.float32)
-    target = {"strided": big[::2, ::3], "row of larger": big[1:2, :V], "reversed": big[2::-2, V - 1::-1],
-              "fortran": np.asfortranarray(big[:2, :V]), "host capsule": np.zeros((2, V), np.float32)
-              }.get(layout, big[:2, :V])
-    view = {"memoryview": memoryview(target), "dlpack": DLPackOnly(target),
-            "host capsule": OnDevice(target, 1)}.get(layout, target)
-    assert masking_engine().mask_invalid_tokens(view) is view
-    expected = np.zeros(target.shape, np.float32)
-    expected[:, BLOCKED] = -np.inf
-    np.testing.assert_array_equal(target, expected)
-    assert np.isinf(big).sum() == (len(target) * len(BLOCKED) if target.base is big else 0)
-
-
-def read_only():
-    scores = np.zeros((2, V), np.float32)
-    scores.flags.writeable = False
-    return scores
-
-
-@pytest.mark.parametrize("make, error", [
-    (lambda a: a[0], RuntimeError), (lambda a: a[None], RuntimeError), (lambda a: OnDevice(a, 2), RuntimeError),
-    (lambda a: read_only(), RuntimeError), (lambda a: memoryview(read_only()), RuntimeError),
-    (lambda a: a.tolist(), TypeError), (lambda a: None, TypeError),
-])
-def test_refused_arguments_stay_untouched(make, error):
-    scores = np.zeros((2, V), np.float32)
-    argument = make(scores)
-    with pytest.raises(error):
-        masking_engine().mask_invalid_tokens(argument)
-    assert (scores == 0).all()
-    if isinstance(argument, (np.ndarray, memoryview)):
-        assert (np.asarray(argument) == 0).all()

@@ -1,8 +1,7 @@
-"""StepperDelta: fields, ordering, text form and choose_best_path."""
+"""StepperDelta: the order of deltas and choose_best_path."""
 
 import pytest
 import zel_core as z
-from zel.leaves import Literal
 
 D = z.StepperDelta
 BARE = z.StateMachine()  # start state 0, end states ["$"]
@@ -15,47 +14,7 @@ def st(accepted=False, count=0):
     return s
 
 
-def trie(mapping):
-    t = z.TrieMap()
-    for key, token_id in mapping.items():
-        t.insert(key, token_id)
-    return t
-
-
-VOCAB = trie({"a": 1, "ab": 2, "abc": 3, "x": 7})
-
-
-# --- construction, fields, text form ---------------------------------------
-
-def test_fields_and_setters():
-    s, other = st(), st(count=1)
-    d = D(s, "ab", True)
-    assert d.stepper is s and d.token == "ab" and d.was_healed is True
-    d.stepper, d.token, d.was_healed = other, "é€", False
-    assert d.stepper is other and d.token == "é€" and d.was_healed is False
-
-
-@pytest.mark.parametrize("args", [
-    (st(), "a", 1), (st(), "a", None), (st(), b"a", True), (st(), 3, True), ("s", "a", True),
-])
-def test_constructor_rejects_wrong_types(args):
-    with pytest.raises(TypeError):
-        D(*args)
-
-
-def test_was_healed_setter_rejects_int():
-    d = D(st(), "a", False)
-    with pytest.raises(TypeError):
-        d.was_healed = 1
-
-
-@pytest.mark.parametrize("healed, digit", [(True, 1), (False, 0)])
-def test_text_form(healed, digit):
-    m = z.StateMachine({0: [(Literal("ab"), "$")]})
-    s = m.get_steppers()[0].consume("ab")[0]
-    d = D(s, "a b'\n", healed)
-    expected = f"StepperDelta(stepper={s}, token=a b'\n, was_healed={digit})"
-    assert str(d) == expected and repr(d) == expected
+VOCAB = z.TrieMap().insert_all([("a", 1), ("ab", 2), ("abc", 3), ("x", 7)])
 
 
 @pytest.mark.parametrize("healed, accepted, attractive", [
@@ -64,8 +23,6 @@ def test_text_form(healed, digit):
 def test_is_attractive_path(healed, accepted, attractive):
     assert D(st(accepted), "a", healed).is_attractive_path() is attractive
 
-
-# --- ordering ----------------------------------------------------------------
 
 @pytest.mark.parametrize("same_object", [True, False])
 @pytest.mark.parametrize("low, high", [("a", "b"), ("a", "ab"), ("", "a"), ("z", "é"), ("ab", "b")])
@@ -77,33 +34,19 @@ def test_equal_steppers_order_by_token(same_object, low, high):
     assert not D(t, high, False) < D(s, low, True)
 
 
-def test_equal_steppers_equal_tokens_are_equivalent():
+def test_order_of_different_steppers_unhealed_first_then_total():
     s = st(count=1)
     for a, b in [(D(s, "a", False), D(s, "a", True)), (D(st(count=1), "a", False), D(s, "a", False))]:
-        assert not a < b and not b < a
-
-
-@pytest.mark.parametrize("tok_unhealed, tok_healed", [("zzz", "a"), ("a", "zzz"), ("a", "a")])
-def test_unhealed_first_for_different_steppers(tok_unhealed, tok_healed):
-    unhealed, healed = D(st(count=1), tok_unhealed, False), D(st(count=2), tok_healed, True)
-    assert unhealed < healed and not healed < unhealed
-
-
-def test_different_steppers_same_healing_are_totally_ordered():
+        assert not a < b and not b < a  # equal steppers, equal tokens: equivalent
+    for tok_unhealed, tok_healed in [("zzz", "a"), ("a", "zzz"), ("a", "a")]:
+        unhealed, healed = D(st(count=1), tok_unhealed, False), D(st(count=2), tok_healed, True)
+        assert unhealed < healed and not healed < unhealed
     a, b = D(st(count=1), "a", False), D(st(count=2), "a", False)
     assert (a < b) != (b < a)
-    assert sorted([a, b]) == sorted([b, a])
 
-
-# --- choose_best_path --------------------------------------------------------
 
 def best(deltas, vocab=VOCAB, multi=None):
     return D.choose_best_path(deltas, vocab, multi)
-
-
-@pytest.mark.parametrize("container", [list, tuple, set, iter])
-def test_empty_input_gives_empty_lists(container):
-    assert best(container([]), z.TrieMap()) == ([], [])
 
 
 @pytest.mark.parametrize("same_stepper", [True, False])
@@ -155,8 +98,7 @@ def test_equivalent_deltas_keep_first():
 ])
 def test_vocabulary_and_multi_token_mapping(multi, ids):
     s = st()
-    for _ in range(3):  # a single-id key is deterministic
-        assert best([D(s, "x", False)], multi=multi) == (ids, [s])
+    assert best([D(s, "x", False)], multi=multi) == (ids, [s])
 
 
 def test_missing_key_raises_index_error():
@@ -165,25 +107,10 @@ def test_missing_key_raises_index_error():
 
 
 @pytest.mark.parametrize("others", [[], [("abc", False, False)]])
-def test_empty_winning_token_gives_empty_lists(others):
+def test_no_deltas_or_an_empty_winning_token_give_empty_lists(others):
+    assert best(set(), z.TrieMap()) == ([], [])
     deltas = [D(st(True), "", False)] + [D(st(a, 5), t, h) for t, a, h in others]
     assert best(deltas, z.TrieMap()) == ([], [])
-
-
-def test_generator_and_set_inputs():
-    s1, s2 = st(count=1), st(count=2)
-    deltas = [D(s1, "ab", False), D(s2, "abc", False)]
-    assert best(d for d in deltas) == ([3], [s2])
-    assert best(set(deltas)) == ([3], [s2])
-
-
-@pytest.mark.parametrize("args", [
-    ([st()], VOCAB, None), ([D(st(), "a", False), "a"], VOCAB, None), (5, VOCAB, None),
-    ([D(st(), "a", False)], {"a": [1]}, None), ([D(st(), "a", False)], VOCAB, {"7": [1]}),
-])
-def test_choose_best_path_rejects_wrong_types(args):
-    with pytest.raises(TypeError):
-        D.choose_best_path(*args)
 
 
 def test_accept_override_exception_propagates():
