@@ -20,7 +20,7 @@ PROMPT = [0, 5, 6, 7]
 @pytest.fixture
 def setup():
     tokenizer = small_tokenizer()
-    return tokenizer, LogitsProcessor(json_engine(tokenizer)), lambda: np.zeros(tokenizer.size, np.float32)
+    return tokenizer, LogitsProcessor(json_engine(tokenizer), [END]), lambda: np.zeros(tokenizer.size, np.float32)
 
 
 def test_each_call_masks_what_the_grammar_allows_next(setup):
@@ -39,7 +39,9 @@ def test_each_call_masks_what_the_grammar_allows_next(setup):
     # Only trailing white space may follow, and the end.
     assert np.flatnonzero(scores == 0).tolist() == [END] + [2 + ord(c) for c in "\t\n\r "]
     assert processor.accepted and processor.value == json.loads(DOCUMENT)
-    assert processor.token_ids == tokenizer.encode(DOCUMENT)
+    # An end token ends the output: recorded, not handed to the grammar.
+    processor(np.array(PROMPT + document + [END], dtype=np.intc), scores)
+    assert processor.token_ids == document + [END] and processor.value == json.loads(DOCUMENT)
 
 
 def test_a_new_prompt_restarts_and_a_refused_token_raises(setup):
