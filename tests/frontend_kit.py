@@ -4,32 +4,24 @@ import random
 
 import zel_core as z
 
-advance = z.StateMachine.advance_all_basic
-
 
 def chunks(text, seed=0):
     """``text`` cut into pieces of 1 to 6 characters (a stand-in for tokens)."""
-    rng = random.Random(seed)
-    pieces, at = [], 0
-    while at < len(text):
-        size = rng.randint(1, 6)
-        pieces.append(text[at:at + size])
-        at += size
-    return pieces
+    rng, cuts = random.Random(seed), [0]
+    while cuts[-1] < len(text):
+        cuts.append(cuts[-1] + rng.randint(1, 6))
+    return [text[start:end] for start, end in zip(cuts, cuts[1:])]
 
 
 def live(machine, pieces):
     steppers = machine.get_steppers()
     for piece in pieces:
-        steppers = advance(steppers, piece)
-        if not steppers:
-            break
+        steppers = z.StateMachine.advance_all_basic(steppers, piece)
     return steppers
 
 
 def accepts(machine, text, seeds=(0, 1)):
-    """Whether ``machine`` takes ``text`` whole and may end there: one
-    character at a time and in random chunks, which must agree."""
+    """Whether ``machine`` takes ``text`` and may end there, fed by characters and in chunks (agreeing)."""
     answers = {any(s.has_reached_accept_state() for s in live(machine, list(text)))}
     for seed in seeds:
         answers.add(any(s.has_reached_accept_state() for s in live(machine, chunks(text, seed))))

@@ -7,7 +7,6 @@ from zel import leaves
 
 Literal = leaves.Literal
 LiteralStepper = leaves.LiteralStepper
-CharClassStepper = leaves.CharacterClassStepper
 
 
 def CharClass(chars, min=1, max=None, **kwargs):

@@ -1,7 +1,7 @@
-"""A small real-looking tokenizer for the integration tests: the 256 single
-bytes, JSON pieces and words, and two special tokens (ids 0 and 1; 1 ends a
-text), as zel.tokenizers builds them."""
+"""A small real-looking tokenizer for the integration tests: the 256 single bytes, JSON pieces and
+words, and two special tokens (ids 0 and 1; 1 ends a text), as zel.tokenizers builds them."""
 
+import numpy as np
 import zel_core
 from zel.json_grammar import json_object_grammar
 from zel.tokenizers import Tokenizer, _greedy_encoder
@@ -16,16 +16,14 @@ def small_tokenizer() -> Tokenizer:
                      special_tokens={"<s>": 0, "</s>": END}, end_tokens=[END])
 
 
-def json_engine(tokenizer: Tokenizer, **options) -> zel_core.Engine:
+def json_engine(tokenizer: Tokenizer, grammar=None, **options) -> zel_core.Engine:
     engine = tokenizer.engine(**options)
-    engine.state_machine = json_object_grammar()
+    engine.state_machine = grammar or json_object_grammar()
     engine.reset()
     return engine
 
 
 def allowed(engine: zel_core.Engine, size: int) -> set[int]:
-    import numpy as np
-
     scores = np.zeros(size, dtype=np.float32)
     engine.mask_scores_exactly(scores)
     return set(np.flatnonzero(scores == 0).tolist())

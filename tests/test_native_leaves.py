@@ -1,33 +1,29 @@
-"""Native lexical leaves (zel_core.leaves): regular expressions against
-re.fullmatch, pattern errors, the automaton interface, parity with the Python
-leaves of zel.leaves, and grammars that mix both kinds."""
+"""Native lexical leaves (zel_core.leaves): regular expressions against re.fullmatch, pattern errors,
+the automaton interface, parity with the Python leaves of zel.leaves, grammars mixing both kinds."""
 
 import gc
-import sys
 import random
 import re
+import sys
 import weakref
 
 import pytest
 import zel_core as z
 from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
+from zel import json_grammar as jg
 from zel import leaves as python_leaves
 from zel_core.leaves import CharacterClass, Dfa, LexicalLeafStepper, Literal, Regex
 
-from frontend_kit import accepts, chunks
+from frontend_kit import chunks
 
-PROFILE = settings(derandomize=True, database=None, deadline=None, print_blob=False,
-                   max_examples=120,
+PROFILE = settings(derandomize=True, database=None, deadline=None, print_blob=False, max_examples=120,
                    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 advance = z.StateMachine.advance_all_basic
 
-# --------------------------------------------------------------------------- patterns
-
 ATOMS = ["a", "b", "c", "-", "é", "😀", ".", r"\d", r"\w", r"\s", r"\.", r"\n", r"\x41", r"\u00e9",
          "[ab]", "[^a]", "[a-c]", "[^a-c\\n]", "[-a]", "[]a]", r"[\d.]", "[é-ü]", "{}", "{,x}"]
-QUANTIFIERS = ["", "", "", "*", "+", "?", "{2}", "{1,3}", "{0,2}", "{2,}", "{,2}", "{,}", "*?",
-               "{1,2}?"]
+QUANTIFIERS = ["", "", "", "*", "+", "?", "{2}", "{1,3}", "{0,2}", "{2,}", "{,2}", "{,}", "*?", "{1,2}?"]
 # Counted repetitions of groups can make automata explode; groups take these.
 GROUP_QUANTIFIERS = ["", "", "*", "+", "?", "{2}", "??"]
 TEXT_ALPHABET = "abc-é😀.1_ \nAüz"
@@ -35,32 +31,26 @@ TEXT_ALPHABET = "abc-é😀.1_ \nAüz"
 
 @st.composite
 def patterns(draw, depth=2):
-    """A pattern of the supported subset, built from atoms, groups,
-    alternations and quantifiers."""
     pieces = []
     for _ in range(draw(st.integers(1, 3))):
         if depth > 0 and draw(st.integers(0, 3)) == 0:
-            inner = [draw(patterns(depth - 1)) for _ in range(draw(st.integers(1, 3)))]
-            atom = draw(st.sampled_from(["(", "(?:"])) + "|".join(inner) + ")"
-            atom += draw(st.sampled_from(GROUP_QUANTIFIERS))
+            inner = "|".join(draw(patterns(depth - 1)) for _ in range(draw(st.integers(1, 3))))
+            group = draw(st.sampled_from(["(", "(?:"])) + inner + ")"
+            pieces.append(group + draw(st.sampled_from(GROUP_QUANTIFIERS)))
         else:
-            atom = draw(st.sampled_from(ATOMS)) + draw(st.sampled_from(QUANTIFIERS))
-        pieces.append(atom)
+            pieces.append(draw(st.sampled_from(ATOMS)) + draw(st.sampled_from(QUANTIFIERS)))
     return "".join(pieces)
 
 
 def compiled(pattern, **options):
-    """The leaf, or the example skipped when the automaton would be too big
-    (a few generated patterns blow up when made deterministic)."""
     try:
         return Regex(pattern, **options)
-    except ValueError as error:
+    except ValueError as error:  # a few generated patterns blow up when made deterministic
         assume("automaton states" not in str(error))
         raise
 
 
 def leaf_accepts(leaf, pieces):
-    """Whether the leaf takes every piece whole and ends accepted."""
     [stepper] = leaf.get_steppers()
     for piece in pieces:
         successors = stepper.consume(piece)
@@ -71,57 +61,38 @@ def leaf_accepts(leaf, pieces):
     return stepper.has_reached_accept_state()
 
 
-@PROFILE
-@given(pattern=patterns(), data=st.data())
-def test_regex_leaf_matches_like_fullmatch(pattern, data):
-    reference = re.compile(pattern, re.ASCII)
-    leaf = compiled(pattern)
-    whole = compiled(pattern, whole_tokens=True)
-    texts = [data.draw(st.text(TEXT_ALPHABET, max_size=6)),
-             data.draw(st.from_regex(reference, fullmatch=True).filter(lambda t: len(t) < 12))]
-    for text in texts:
-        expected = reference.fullmatch(text) is not None
-        for pieces in (list(text), chunks(text, pattern), [text] if text else []):
-            assert leaf_accepts(leaf, pieces) == expected, (pattern, pieces)
-            assert leaf_accepts(whole, pieces) == expected, (pattern, pieces)
-
-
-@PROFILE
-@given(pattern=patterns(), text=st.text(TEXT_ALPHABET, max_size=8))
-def test_a_token_is_taken_up_to_the_first_refused_character(pattern, text):
-    """The longest prefix that can still be completed is taken; the rest is
-    left over. Whole-token leaves take all of it or refuse."""
-    leaf = compiled(pattern)
+def check_token(leaf, whole, text):
+    """The longest completable prefix is taken (whole-token leaves take all or refuse); continuations too."""
     dfa = leaf.dfa
     state, taken = dfa.walk(dfa.start, text)
     [stepper] = leaf.get_steppers()
     successors = stepper.consume(text)
-    if not taken:
-        assert successors == []
-        return
-    [after] = successors
-    assert after.get_raw_value() == text[:taken]
-    assert after.remaining_input == (text[taken:] or None)
-    assert after.dfa_state == state
-    assert after.has_reached_accept_state() == dfa.is_accepting(state)
-    assert after.can_accept_more_input() == dfa.can_continue(state)
-    whole = compiled(pattern, whole_tokens=True).get_steppers()[0].consume(text)
-    assert bool(whole) == (taken == len(text) or not dfa.can_continue(state))
+    assert len(successors) == bool(taken)
+    if taken:
+        [stepper] = successors
+        assert (stepper.get_raw_value(), stepper.remaining_input) == (text[:taken], text[taken:] or None)
+        assert (stepper.dfa_state, stepper.has_reached_accept_state(), stepper.can_accept_more_input()) == \
+            (state, dfa.is_accepting(state), dfa.can_continue(state))
+        took_whole = bool(whole.get_steppers()[0].consume(text))
+        assert took_whole == (taken == len(text) or not dfa.can_continue(state))
+    if stepper.remaining_input is None:
+        for continuation in stepper.get_valid_continuations():
+            assert stepper.consume(continuation)[0].remaining_input is None
+        assert not any(stepper.should_start_step(c) for c in stepper.get_invalid_continuations())
 
 
 @PROFILE
-@given(pattern=patterns(), prefix=st.text(TEXT_ALPHABET, max_size=4))
-def test_valid_continuations_are_taken(pattern, prefix):
-    leaf = compiled(pattern)
-    [stepper] = leaf.get_steppers()
-    [stepper] = stepper.consume(prefix) or [stepper]
-    if stepper.remaining_input is not None:
-        return
-    for continuation in stepper.get_valid_continuations():
-        [after] = stepper.consume(continuation)
-        assert after.remaining_input is None
-    for refused in stepper.get_invalid_continuations():
-        assert not stepper.should_start_step(refused)
+@given(pattern=patterns(), data=st.data())
+def test_regex_leaf_matches_like_fullmatch(pattern, data):
+    reference = re.compile(pattern, re.ASCII)
+    leaf, whole = compiled(pattern), compiled(pattern, whole_tokens=True)
+    texts = [data.draw(st.text(TEXT_ALPHABET, max_size=8)),
+             data.draw(st.from_regex(reference, fullmatch=True).filter(lambda t: len(t) < 12))]
+    for text in texts:
+        expected = reference.fullmatch(text) is not None
+        for pieces in (list(text), chunks(text, pattern), [text] if text else []):
+            assert leaf_accepts(leaf, pieces) == leaf_accepts(whole, pieces) == expected, (pattern, pieces)
+        check_token(leaf, whole, text)
 
 
 @pytest.mark.parametrize("pattern, text", [
@@ -131,9 +102,6 @@ def test_valid_continuations_are_taken(pattern, prefix):
 def test_sets_and_counts_match_like_fullmatch(pattern, text):
     expected = re.fullmatch(pattern, text, re.ASCII) is not None
     assert leaf_accepts(Regex(pattern), list(text)) == leaf_accepts(Regex(pattern), [text]) == expected
-
-
-# --------------------------------------------------------------------------- errors
 
 
 @pytest.mark.parametrize("pattern, position", [
@@ -147,16 +115,12 @@ def test_pattern_errors_name_the_position(pattern, position):
         Regex(pattern)
 
 
-@pytest.mark.parametrize("make", [
+@pytest.mark.parametrize("make", [  # deep nesting is refused, not overflowed
     lambda: Literal(""), lambda: CharacterClass(["ab"]), lambda: CharacterClass("a", 1, 10001),
-    lambda: Regex("(" * 100_000 + "a" + ")" * 100_000),  # nesting refused, not overflowed
-])
+    lambda: Regex("(" * 100_000 + "a" + ")" * 100_000)])
 def test_bad_leaf_arguments(make):
     with pytest.raises(ValueError):
         make()
-
-
-# --------------------------------------------------------------------------- automaton
 
 
 def test_automaton_states_belong_to_their_pattern():
@@ -164,77 +128,37 @@ def test_automaton_states_belong_to_their_pattern():
     after_a = leaf.dfa.next(leaf.dfa.start, "a")
     assert leaf.get_new_stepper(after_a).consume("c")[0].has_reached_accept_state()
     assert Regex("ab|ac").dfa.identity != leaf.dfa.identity
-    assert leaf.get_new_stepper("x").dfa_state == Dfa.dead  # not a state: refuses everything
-    assert leaf.get_new_stepper("x").consume("b") == []
-
-
-def test_a_pattern_that_matches_nothing_refuses_everything():
-    [stepper] = Regex("[^\\x00-\\U0010ffff]").get_steppers()
+    foreign = leaf.get_new_stepper("x")  # not a state: refuses everything
+    assert foreign.dfa_state == Dfa.dead and foreign.consume("b") == []
+    [stepper] = Regex("[^\\x00-\\U0010ffff]").get_steppers()  # matches nothing
     assert not stepper.should_start_step("a") and not stepper.can_accept_more_input()
     assert Regex("(" * 150 + "a" + ")" * 150).get_steppers()[0].consume("a")  # deep but allowed
 
 
-# --------------------------------------------------------------------------- Python counterparts
-
-
-def python_and_native():
-    pairs = [(python_leaves.Literal(text), Literal(text)) for text in ("abc", "é😀")]
-    # A maximum below the minimum accepts nothing; no maximum, any length.
-    for characters, low, high in [("ab", 2, 3), ("xyz", 0, None), ("a1", 1, 5), ("a", 0, 0),
-                                  ("a", 2, 1)]:
-        pairs.append((python_leaves.CharacterClass(characters, low, high),
-                      CharacterClass(characters, low, high)))
-    return pairs
-
-
 def observe(stepper, token):
-    successors = stepper.consume(token)
-    return (stepper.should_start_step(token),
-            [(s.get_raw_value(), s.remaining_input, s.consumed_character_count,
-              s.has_reached_accept_state(), s.can_accept_more_input(), s.is_within_value(),
-              s.get_current_value()) for s in successors])
+    return (stepper.should_start_step(token), sorted(stepper.get_valid_continuations()),
+            [(s.get_raw_value(), s.remaining_input, s.consumed_character_count, s.has_reached_accept_state(),
+              s.can_accept_more_input(), s.is_within_value(), s.get_current_value())
+             for s in stepper.consume(token)])
 
 
-@pytest.mark.parametrize("python_leaf, native_leaf", python_and_native())
-def test_native_leaves_answer_as_the_python_leaves(python_leaf, native_leaf):
+# A maximum below the minimum accepts nothing; no maximum, any length.
+@pytest.mark.parametrize("kind, arguments", [("Literal", ("abc",)), ("Literal", ("é😀",))] + [
+    ("CharacterClass", arguments)
+    for arguments in [("ab", 2, 3), ("xyz", 0, None), ("a1", 1, 5), ("a", 0, 0), ("a", 2, 1)]])
+def test_native_leaves_answer_as_the_python_leaves(kind, arguments):
+    leaves = [getattr(module, kind)(*arguments) for module in (python_leaves, z.leaves)]
     rng = random.Random(5)
     tokens = ["", "a", "ab", "abc", "abcd", "b", "x", "aab", "é", "é😀", "😀", "1a", "zyx", "aaaaaa"]
     for _ in range(40):
-        [python_stepper] = python_leaf.get_steppers()
-        [native_stepper] = native_leaf.get_steppers()
-        assert sorted(native_stepper.get_valid_continuations()) == \
-            sorted(python_stepper.get_valid_continuations())
+        steppers = [leaf.get_steppers()[0] for leaf in leaves]
         for _ in range(3):
             token = rng.choice(tokens)
-            expected = observe(python_stepper, token)
-            assert observe(native_stepper, token) == expected, token
-            if not expected[1] or expected[1][0][1] is not None:
+            python, native = [observe(s, token) for s in steppers]
+            assert native == python, token
+            if not python[2] or python[2][0][1] is not None:
                 break
-            [python_stepper] = python_stepper.consume(token)
-            [native_stepper] = native_stepper.consume(token)
-            assert sorted(native_stepper.get_valid_continuations()) == \
-                sorted(python_stepper.get_valid_continuations())
-
-
-# --------------------------------------------------------------------------- grammars
-
-
-def mixed_grammar():
-    """key=value pairs separated by ";": Python and native leaves side by side."""
-    key = python_leaves.CharacterClass("abcdefghij", 1, 8, identifier="key")
-    value = Regex(r"-?\d+(\.\d+)?|\"[^\"]*\"", identifier="value", value=lambda text: ("v", text))
-    pair = z.StateMachine({0: [(key, 1)], 1: [(Literal("="), 2)], 2: [(value, "$")]},
-                          identifier="pair")
-    return z.StateMachine({0: [(pair, 1)], 1: [(python_leaves.Literal(";"), 0)]},
-                          end_states=[1], identifier="pairs")
-
-
-@pytest.mark.parametrize("text, accepted", [
-    ("a=1", True), ('ab=-2.5;c="x y"', True), ("a=1;", False), ("a=", False), ("=1", False),
-    ("a=1.;b=2", False), ('a="unclosed', False), ("abcdefghi=1", False),
-])
-def test_native_and_python_leaves_mix_in_one_grammar(text, accepted):
-    assert accepts(mixed_grammar(), text) == accepts(mixed_grammar(), text, seeds=(2, 3)) == accepted
+            steppers = [s.consume(token)[0] for s in steppers]
 
 
 def test_value_function_runs_for_accepted_leaves_only_and_its_errors_propagate():
@@ -252,8 +176,7 @@ def test_leaf_cycles_through_value_functions_are_collected():
     gc.disable()
     try:
         holder = {}
-        leaf = Regex("a+", value=lambda text: holder)
-        holder["leaf"] = leaf
+        holder["leaf"] = leaf = Regex("a+", value=lambda text: holder)
         [stepper] = leaf.get_steppers()[0].consume("aa")
         refs = [weakref.ref(leaf), weakref.ref(stepper)]
         del leaf, stepper, holder
@@ -273,22 +196,13 @@ def test_leaves_subclass_and_render():
     assert stepper.clone() == stepper and stepper.clone().dfa_state == stepper.dfa_state
     with pytest.raises(TypeError):
         type("Sub", (LexicalLeafStepper,), {})
-
-
-def test_subclasses_may_not_override_what_the_leaf_answers_natively():
-    class Custom(Regex):
-        def get_new_stepper(self, state=None):
-            return z.Stepper(self)
-
-    with pytest.raises(TypeError, match="get_new_stepper"):
-        Custom("a")
+    with pytest.raises(TypeError, match="get_new_stepper"):  # what the leaf answers natively
+        type("Custom", (Regex,), {"get_new_stepper": lambda self, state=None: z.Stepper(self)})("a")
 
 
 def python_calls_while(action):
-    """Names of the Python functions that action() calls."""
     calls = []
-    sys.setprofile(lambda frame, event, arg: calls.append(frame.f_code.co_name)
-                   if event == "call" else None)
+    sys.setprofile(lambda frame, event, arg: calls.append(frame.f_code.co_name) if event == "call" else None)
     try:
         action()
     finally:
@@ -297,18 +211,10 @@ def python_calls_while(action):
 
 
 def test_advancing_native_leaves_runs_no_python():
-    from zel import json_grammar as jg
-
-    grammar = jg.json_object_grammar()
-    steppers = grammar.get_steppers()
-
-    def walk():
-        nonlocal steppers
-        for piece in ['{"a"', ': [1.5', ', "x\\n', '"', ', true]', ' }']:
-            steppers = advance(steppers, piece)
-
-    assert python_calls_while(walk) == []
-    assert any(s.has_reached_accept_state() for s in steppers)
+    walked = [jg.json_object_grammar().get_steppers()]
+    pieces = ['{"a"', ': [1.5', ', "x\\n', '"', ', true]', ' }']
+    assert python_calls_while(lambda: [walked.append(advance(walked[-1], p)) for p in pieces]) == []
+    assert any(s.has_reached_accept_state() for s in walked[-1])
     # The same walk over a Python leaf runs its methods.
     python_leaf = z.StateMachine({0: [(python_leaves.Literal("{"), "$")]}).get_steppers()
     assert "consume" in python_calls_while(lambda: advance(python_leaf, "{"))

@@ -1,7 +1,5 @@
-"""The installed stubs type a caller's code as the bindings behave: any
-buffer or DLPack array (numpy, torch, a memoryview) is a score array and
-comes back as itself, and None is a possible result where the bindings
-return it. Numpy itself is left out: mypy takes long to read its stubs."""
+"""The installed stubs type callers as the bindings behave: any buffer or DLPack array is a score
+array and comes back as itself; None is a possible result (numpy is left out: mypy reads it slowly)."""
 import os
 import sys
 from pathlib import Path
@@ -11,7 +9,7 @@ import pytest
 mypy_api = pytest.importorskip("mypy.api")
 
 pytestmark = pytest.mark.skipif(bool(os.environ.get("ZEL_SANITIZED")),
-                                reason="the sanitized suite imports the build folder, which has no stub package")
+                                reason="the sanitized suite's build folder has no stub package")
 
 CALLER = '''
 from typing import Any
@@ -19,9 +17,7 @@ from typing import Any
 import zel_core
 
 
-class Tensor:
-    """The DLPack export of torch.Tensor, as torch declares it."""
-
+class Tensor:  # the DLPack export of torch.Tensor, as torch declares it
     def __dlpack__(self, *, stream: Any = -1, max_version: tuple[int, int] | None = None,
                    dl_device: Any = None, copy: bool | None = None) -> Any: ...
 
@@ -39,13 +35,10 @@ def use(engine: zel_core.Engine, tensor: Tensor, stepper: zel_core.Stepper) -> N
 
 
 def test_callers_are_typed_as_the_bindings_behave(tmp_path):
-    caller = tmp_path / "caller.py"
-    caller.write_text(CALLER)
-    settings = tmp_path / "mypy.ini"  # none: not the project's own
-    settings.write_text("[mypy]\n")
-    # mypy's cache lives with the interpreter's packages, whose stubs it
-    # describes; mypy checks it against the files' hashes before use.
-    report, _, _ = mypy_api.run([str(caller), "--config-file", str(settings),
+    (tmp_path / "caller.py").write_text(CALLER)
+    (tmp_path / "mypy.ini").write_text("[mypy]\n")  # none: not the project's own
+    # The cache lives with the packages whose stubs it describes (checked against their hashes).
+    report, _, _ = mypy_api.run([str(tmp_path / "caller.py"), "--config-file", str(tmp_path / "mypy.ini"),
                                  "--cache-dir", str(Path(sys.prefix) / "mypy-cache")])
     found = [line.split(": ", 1)[1] for line in report.splitlines() if "caller.py:" in line]
     assert found == [
