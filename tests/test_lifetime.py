@@ -31,6 +31,7 @@ def engine_whose_leaf_owns_it(tokens=()):
 LINKS = {  # a Machine m and Steps s and t linked into a cycle (self references: test_hostile_input)
     "history refers back": lambda m, s, t: (setattr(t, "back", s), s.add_to_history(t)),
     "sub_stepper refers back": lambda m, s, t: (setattr(s, "sub_stepper", t), setattr(t, "parent", s)),
+    "machines name each other": lambda m, s, t: setattr(m, "state_graph", {0: [(Machine({0: [(m, 1)]}), 1)]}),
     "machine holds its Stepper": lambda m, s, t: (setattr(m, "stepper", s), setattr(s, "state_machine", m)),
     "a delta holds its Stepper": lambda m, s, t: setattr(s, "deltas", [z.StepperDelta(s, "ab", True)]),
 }
