@@ -291,8 +291,9 @@ def test_token_ids_beyond_31_bits_are_refused():
     assert (e.reverse_vocabulary, e.multi_token_mapping, e.vocabulary.get("b")) == ({0: "a"}, {}, None)
     assert wide.get("b") == [2**32 - 1] and e.consume(2**31) is None and e.steppers == before
     e.vocabulary.insert("b", 2**31)  # through the live view, caught where it would be emitted
+    b_delta = [z.StepperDelta(Literal("b").get_new_stepper(), "b", True)]
     with pytest.raises(ValueError, match="token ids run"):
-        z.StepperDelta.choose_best_path([z.StepperDelta(Literal("b").get_new_stepper(), "b", True)], e.vocabulary, None)
+        z.StepperDelta.choose_best_path(b_delta, e.vocabulary, None)
 
 
 class Delegating(z.Stepper):
@@ -340,7 +341,8 @@ def self_reference_case(kind, cls_name):
         s.sub_stepper = s
     elif kind == "in its own history":
         s.add_to_history(s)
-    report = on_thread(lambda: {name: attempt(lambda: (walk(), None)[1]) for name, walk in walks(m, s).items()}, STACK)
+    report = on_thread(lambda: {name: attempt(lambda: (walk(), None)[1])
+                                for name, walk in walks(m, s).items()}, STACK)
     del m, s
     return report, count_native() - before
 
