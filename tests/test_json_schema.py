@@ -97,6 +97,7 @@ def test_integer_ranges_are_exact(low, high):
     for value in range(-3000, 3000):
         inside = (low is None or value >= low) and (high is None or value <= high)
         assert bool(re.fullmatch(pattern, str(value))) == inside, value
+    assert bool(re.fullmatch(pattern, "-0")) == bool(re.fullmatch(pattern, "0"))
     assert not re.fullmatch(pattern, "01")
 
 
@@ -108,7 +109,10 @@ def test_number_ranges_are_exact_on_decimals(low, low_open, high, high_open):
     for value in (tenths / 10 for tenths in range(-60, 130)):
         inside = ((low is None or (value > low if low_open else value >= low))
                   and (high is None or (value < high if high_open else value <= high)))
-        for text in {repr(value), str(int(value)) if value.is_integer() else repr(value)} - {"-0"}:
+        texts = {repr(value), str(int(value)) if value.is_integer() else repr(value)}
+        if value == 0:
+            texts |= {"-0", "-0.0", "-0.00"}
+        for text in texts:
             assert bool(re.fullmatch(pattern, text)) == inside, text
 
 

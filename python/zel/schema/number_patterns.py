@@ -73,6 +73,9 @@ def integer_range(low: int | None, high: int | None) -> str | None:
     if low is not None and high is not None and high < low:
         return None
     options: list[str | None] = []
+    # JSON may spell zero "-0"; it is in range wherever zero is.
+    if (low is None or low <= 0) and (high is None or high >= 0):
+        options.append("-0")
     if high is None or high >= 0:
         options.append(natural_range(max(low, 0) if low is not None else 0, high))
     if low is None or low < 0:
@@ -109,6 +112,10 @@ def number_range(low: float | None, low_exclusive: bool, high: float | None,
     low = None if low is None else int(low)
     high = None if high is None else int(high)
     options: list[str | None] = []
+    # Negative zero ("-0", "-0.0") is in range wherever zero is.
+    if ((low is None or low < 0 or (low == 0 and not low_exclusive))
+            and (high is None or high > 0 or (high == 0 and not high_exclusive))):
+        options.append("-0" + _ZERO_FRACTION)
     # x >= 0
     if high is None or high > 0 or (high == 0 and not high_exclusive):
         if low is None or low < 0:
